@@ -1,0 +1,113 @@
+#include "foundation/debuglog.h"
+
+#include <fcntl.h>
+#include <mutex>
+#include <unistd.h>
+
+#include "foundation/sds.h"
+#include "platform/eventlog/eventlog.h"
+#include "platform/files/findfile.h"
+
+namespace {
+
+// One lock for the shared log state, so concurrent lines never interleave or get lost.
+std::mutex& LogLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::string& LogFilePathRef()
+{
+    static std::string path = "debug.txt";
+    return path;
+}
+
+TLogEchoTarget*& LogServiceRef()
+{
+    static TLogEchoTarget* service = nullptr;
+    return service;
+}
+
+std::string FoldLineBreaks(const std::string& line)
+{
+    std::string result;
+    result.reserve(line.size());
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\r' && i + 1 < line.size() && line[i + 1] == '\n') {
+            result += ' ';
+            ++i;
+        } else {
+            result += line[i];
+        }
+    }
+    return result;
+}
+
+// Appends one line; failures lose the line and nothing else.
+void WriteLogLine(const std::string& path, const std::string& line)
+{
+    const std::string data = FoldLineBreaks(line) + "\r\n";
+    const int fd = ::open(LocalPath(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+}
+
+}  // namespace
+
+std::string FormatLogLine(TDateTime localTime, const std::string& message)
+{
+    const TDateTimeParts p = DecodeDateTime(localTime);
+    return Format("%02d/%02d/%04d %02d:%02d:%02d\t", p.Day, p.Month, p.Year, p.Hour, p.Minute, p.Second) + message;
+}
+
+void WriteLog(int level, const std::string& message)
+{
+    try {
+        const std::string line = FormatLogLine(Now(), message);
+        std::lock_guard<std::mutex> guard(LogLock());
+        WriteLogLine(LogFilePathRef(), line);
+        if (TLogEchoTarget* service = LogServiceRef()) {
+            try {
+                service->LogMessage(message, level >= 0 && level <= 2 ? EVENTLOG_INFORMATION_TYPE : EVENTLOG_ERROR_TYPE);
+            } catch (...) {
+            }
+        }
+    } catch (...) {
+    }
+}
+
+void SetLogTarget(TLogEchoTarget* service, const std::string& path)
+{
+    std::lock_guard<std::mutex> guard(LogLock());
+    LogServiceRef() = service;
+    LogFilePathRef() = path;
+}
+
+void ClearLogTarget()
+{
+    std::lock_guard<std::mutex> guard(LogLock());
+    LogServiceRef() = nullptr;
+}
+
+void TrimLogFile()
+{
+    std::lock_guard<std::mutex> guard(LogLock());
+    const std::string path = LocalPath(LogFilePathRef());
+    if (GetFileSize64(path) > 131072)
+        DeleteFile(path);
+}
+
+std::string LogFilePath()
+{
+    std::lock_guard<std::mutex> guard(LogLock());
+    return LogFilePathRef();
+}

@@ -1,0 +1,27 @@
+// The text log: one line per event, "dd/mm/yyyy hh:nn:ss<TAB>message", appended to the log file
+// and, while a service is attached, echoed to the system log.
+#pragma once
+
+#include <string>
+
+#include "foundation/sysutils.h"
+
+// What a service offers the log writer for the echo to the system log.
+class TLogEchoTarget {
+public:
+    virtual ~TLogEchoTarget() = default;
+    // eventType is EVENTLOG_INFORMATION_TYPE or EVENTLOG_ERROR_TYPE.
+    virtual void LogMessage(const std::string& message, int eventType) = 0;
+};
+
+// Safe to call from any thread; never raises. Levels 0 to 2 are information, any other an error.
+void WriteLog(int level, const std::string& message);
+void SetLogTarget(TLogEchoTarget* service, const std::string& path);
+void ClearLogTarget();
+// Deletes the log file once it has grown beyond 131072 bytes.
+void TrimLogFile();
+
+// The current log file path ("debug.txt" until a service sets its own).
+std::string LogFilePath();
+// The line WriteLog writes for a message at the given local time, without the line end.
+std::string FormatLogLine(TDateTime localTime, const std::string& message);

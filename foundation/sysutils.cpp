@@ -1,0 +1,264 @@
+#include "foundation/sysutils.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdarg>
+#include <ctime>
+#include <strings.h>
+#include <vector>
+
+namespace {
+
+// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d)
+{
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void CivilFromDays(int64_t z, int& y, int& m, int& d)
+{
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    y = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (m <= 2));
+}
+
+constexpr int64_t DaysFrom1899To1970 = 25569;
+
+TDateTime FromTimespec(const timespec& ts, bool local)
+{
+    tm parts{};
+    time_t secs = ts.tv_sec;
+    if (local)
+        localtime_r(&secs, &parts);
+    else
+        gmtime_r(&secs, &parts);
+    return EncodeDateTime(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min,
+                          parts.tm_sec, static_cast<int>(ts.tv_nsec / 1000000));
+}
+
+}  // namespace
+
+bool IsLeapYear(int year)
+{
+    return (year % 4 == 0) && (year % 100 != 0 || year % 400 == 0);
+}
+
+int DaysInMonth(int year, int month)
+{
+    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12)
+        return 0;
+    return days[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
+}
+
+bool TryEncodeDate(int year, int month, int day, TDateTime& result)
+{
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
+        return false;
+    result = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) +
+                                 DaysFrom1899To1970);
+    return true;
+}
+
+bool TryEncodeTime(int hour, int minute, int second, int msec, TDateTime& result)
+{
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || msec < 0 || msec > 999)
+        return false;
+    result = (((hour * 60.0 + minute) * 60.0 + second) * 1000.0 + msec) / MSecsPerDay;
+    return true;
+}
+
+TDateTime EncodeDate(int year, int month, int day)
+{
+    TDateTime result = 0;
+    if (!TryEncodeDate(year, month, day, result))
+        throw EConvertError("Invalid argument to date encode");
+    return result;
+}
+
+TDateTime EncodeTime(int hour, int minute, int second, int msec)
+{
+    TDateTime result = 0;
+    if (!TryEncodeTime(hour, minute, second, msec, result))
+        throw EConvertError("Invalid argument to time encode");
+    return result;
+}
+
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second, int msec)
+{
+    return EncodeDate(year, month, day) + EncodeTime(hour, minute, second, msec);
+}
+
+TDateTimeParts DecodeDateTime(TDateTime value)
+{
+    // Work in whole milliseconds so that 23:59:59.9996 rolls over cleanly.
+    const int64_t totalMs = static_cast<int64_t>(std::llround(value * MSecsPerDay));
+    int64_t days = totalMs / 86400000;
+    int64_t msOfDay = totalMs % 86400000;
+    if (msOfDay < 0) {
+        msOfDay += 86400000;
+        days -= 1;
+    }
+    TDateTimeParts p;
+    CivilFromDays(days - DaysFrom1899To1970, p.Year, p.Month, p.Day);
+    p.Hour = static_cast<int>(msOfDay / 3600000);
+    p.Minute = static_cast<int>(msOfDay / 60000 % 60);
+    p.Second = static_cast<int>(msOfDay / 1000 % 60);
+    p.MSec = static_cast<int>(msOfDay % 1000);
+    // 1899-12-30 was a Saturday.
+    p.DayOfWeek = static_cast<int>(((days + 6) % 7 + 7) % 7);
+    return p;
+}
+
+TDateTime Now()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return FromTimespec(ts, true);
+}
+
+TDateTime NowUtc()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return FromTimespec(ts, false);
+}
+
+TDateTime DateOf(TDateTime value)
+{
+    return std::floor(value);
+}
+
+TDateTime TimeOf(TDateTime value)
+{
+    return value - std::floor(value);
+}
+
+SYSTEMTIME DateTimeToSystemTime(TDateTime value)
+{
+    const TDateTimeParts p = DecodeDateTime(value);
+    SYSTEMTIME st;
+    st.wYear = static_cast<uint16_t>(p.Year);
+    st.wMonth = static_cast<uint16_t>(p.Month);
+    st.wDayOfWeek = static_cast<uint16_t>(p.DayOfWeek);
+    st.wDay = static_cast<uint16_t>(p.Day);
+    st.wHour = static_cast<uint16_t>(p.Hour);
+    st.wMinute = static_cast<uint16_t>(p.Minute);
+    st.wSecond = static_cast<uint16_t>(p.Second);
+    st.wMilliseconds = static_cast<uint16_t>(p.MSec);
+    return st;
+}
+
+TDateTime SystemTimeToDateTime(const SYSTEMTIME& st)
+{
+    return EncodeDateTime(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
+}
+
+std::string Format(const char* fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    va_list copy;
+    va_copy(copy, args);
+    const int needed = vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    std::string result;
+    if (needed > 0) {
+        std::vector<char> buffer(static_cast<size_t>(needed) + 1);
+        vsnprintf(buffer.data(), buffer.size(), fmt, args);
+        result.assign(buffer.data(), static_cast<size_t>(needed));
+    }
+    va_end(args);
+    return result;
+}
+
+std::string UpperCase(const std::string& s)
+{
+    std::string r = s;
+    for (char& c : r)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return r;
+}
+
+std::string LowerCase(const std::string& s)
+{
+    std::string r = s;
+    for (char& c : r)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return r;
+}
+
+bool SameText(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+int CompareText(const std::string& a, const std::string& b)
+{
+    return strcasecmp(a.c_str(), b.c_str());
+}
+
+std::string Trim(const std::string& s)
+{
+    size_t first = 0;
+    size_t last = s.size();
+    while (first < last && static_cast<unsigned char>(s[first]) <= ' ')
+        ++first;
+    while (last > first && static_cast<unsigned char>(s[last - 1]) <= ' ')
+        --last;
+    return s.substr(first, last - first);
+}
+
+std::string IncludeTrailingPathDelimiter(const std::string& path)
+{
+    if (!path.empty() && path.back() == '/')
+        return path;
+    return path + "/";
+}
+
+std::string ExcludeTrailingPathDelimiter(const std::string& path)
+{
+    if (path.size() > 1 && path.back() == '/')
+        return path.substr(0, path.size() - 1);
+    return path;
+}
+
+std::string ExtractFileName(const std::string& path)
+{
+    const size_t pos = path.find_last_of('/');
+    return pos == std::string::npos ? path : path.substr(pos + 1);
+}
+
+std::string ExtractFilePath(const std::string& path)
+{
+    const size_t pos = path.find_last_of('/');
+    return pos == std::string::npos ? std::string() : path.substr(0, pos + 1);
+}
+
+std::string ExtractFileExt(const std::string& path)
+{
+    const size_t pos = path.find_last_of("./");
+    if (pos == std::string::npos || path[pos] != '.')
+        return std::string();
+    return path.substr(pos);
+}
+
+std::string ChangeFileExt(const std::string& path, const std::string& ext)
+{
+    const size_t pos = path.find_last_of("./");
+    if (pos == std::string::npos || path[pos] != '.')
+        return path + ext;
+    return path.substr(0, pos) + ext;
+}

@@ -1,0 +1,97 @@
+// Basic types shared by every unit: date-time values, the Windows time records that travel
+// in files and on the pipes, and the exception hierarchy.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+// Days since 1899-12-30; the fraction is the time of day.
+using TDateTime = double;
+
+// Windows SYSTEMTIME: eight little-endian 16-bit fields, 16 bytes.
+#pragma pack(push, 1)
+struct SYSTEMTIME {
+    uint16_t wYear = 0;
+    uint16_t wMonth = 0;
+    uint16_t wDayOfWeek = 0;
+    uint16_t wDay = 0;
+    uint16_t wHour = 0;
+    uint16_t wMinute = 0;
+    uint16_t wSecond = 0;
+    uint16_t wMilliseconds = 0;
+};
+#pragma pack(pop)
+static_assert(sizeof(SYSTEMTIME) == 16);
+
+// Windows FILETIME: 100-nanosecond ticks since 1601-01-01 UTC.
+struct FILETIME {
+    uint64_t Ticks = 0;
+};
+
+constexpr double MSecsPerDay = 86400000.0;
+constexpr double SecsPerDay = 86400.0;
+
+class Exception : public std::runtime_error {
+public:
+    explicit Exception(const std::string& message) : std::runtime_error(message) {}
+    std::string Message() const { return what(); }
+};
+
+class EConvertError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// An input/output failure carrying the errno that caused it.
+class EInOutError : public Exception {
+public:
+    EInOutError(const std::string& message, int errorCode) : Exception(message), ErrorCode(errorCode) {}
+    int ErrorCode;
+};
+
+// An operating-system failure carrying the system's error code.
+class EOSError : public Exception {
+public:
+    EOSError(const std::string& message, int errorCode) : Exception(message), ErrorCode(errorCode) {}
+    int ErrorCode;
+};
+
+bool IsLeapYear(int year);
+int DaysInMonth(int year, int month);
+
+// Encoding raises EConvertError for parts out of range; TryEncode returns false instead.
+bool TryEncodeDate(int year, int month, int day, TDateTime& result);
+bool TryEncodeTime(int hour, int minute, int second, int msec, TDateTime& result);
+TDateTime EncodeDate(int year, int month, int day);
+TDateTime EncodeTime(int hour, int minute, int second, int msec);
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second, int msec);
+
+struct TDateTimeParts {
+    int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0, MSec = 0;
+    int DayOfWeek = 0;  // 0 = Sunday, as in SYSTEMTIME
+};
+// Splits a value into its parts, rounded to the nearest millisecond.
+TDateTimeParts DecodeDateTime(TDateTime value);
+
+TDateTime Now();                 // local time
+TDateTime NowUtc();              // UTC
+TDateTime DateOf(TDateTime value);
+TDateTime TimeOf(TDateTime value);
+
+SYSTEMTIME DateTimeToSystemTime(TDateTime value);
+TDateTime SystemTimeToDateTime(const SYSTEMTIME& st);  // raises EConvertError when invalid
+
+// Text helpers in the style the units expect.
+std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string UpperCase(const std::string& s);
+std::string LowerCase(const std::string& s);
+bool SameText(const std::string& a, const std::string& b);
+int CompareText(const std::string& a, const std::string& b);
+std::string Trim(const std::string& s);  // removes blanks and control characters at both ends
+std::string IncludeTrailingPathDelimiter(const std::string& path);
+std::string ExcludeTrailingPathDelimiter(const std::string& path);
+std::string ExtractFileName(const std::string& path);
+std::string ExtractFilePath(const std::string& path);  // with the trailing delimiter
+std::string ExtractFileExt(const std::string& path);   // with the dot
+std::string ChangeFileExt(const std::string& path, const std::string& ext);

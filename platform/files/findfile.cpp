@@ -1,0 +1,244 @@
+#include "platform/files/findfile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+int AttributesOf(const std::string& name, const struct stat& st)
+{
+    int attr = 0;
+    if (S_ISDIR(st.st_mode))
+        attr |= faDirectory;
+    else if (!S_ISREG(st.st_mode))
+        attr |= faSysFile;
+    if (!name.empty() && name[0] == '.')
+        attr |= faHidden;
+    if ((st.st_mode & S_IWUSR) == 0)
+        attr |= faReadOnly;
+    if (attr == 0)
+        attr = faArchive;
+    return attr;
+}
+
+void FillRecord(const std::string& name, const struct stat& st, TSearchRec& rec)
+{
+    rec.Name = name;
+    rec.Size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    rec.Time = TimespecToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    rec.Attr = AttributesOf(name, st);
+}
+
+bool WriteAll(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+FILETIME TimespecToFileTime(int64_t seconds, int64_t nanoseconds)
+{
+    // 1601-01-01 to 1970-01-01 in seconds; the time stamps keep milliseconds.
+    constexpr int64_t EpochDifference = 11644473600LL;
+    FILETIME ft;
+    ft.Ticks = static_cast<uint64_t>((seconds + EpochDifference) * 10000000LL + (nanoseconds / 1000000) * 10000);
+    return ft;
+}
+
+bool MatchesExtension(const std::string& name, const std::string& extension)
+{
+    if (extension == "*")
+        return true;
+    const size_t dot = name.find_last_of('.');
+    if (dot == std::string::npos)
+        return extension.empty();
+    return strcasecmp(name.c_str() + dot + 1, extension.c_str()) == 0;
+}
+
+std::vector<TSearchRec> FindFiles(const std::string& dir, const std::string& extension)
+{
+    std::vector<TSearchRec> result;
+    DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+    if (d == nullptr)
+        return result;
+    const int dirFd = dirfd(d);
+    while (dirent* entry = readdir(d)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == ".." || !MatchesExtension(name, extension))
+            continue;
+        struct stat st {};
+        if (fstatat(dirFd, entry->d_name, &st, 0) != 0 && fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        TSearchRec rec;
+        FillRecord(name, st, rec);
+        result.push_back(std::move(rec));
+    }
+    closedir(d);
+    return result;
+}
+
+bool FindFile(const std::string& path, TSearchRec& rec)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    const size_t slash = path.find_last_of('/');
+    FillRecord(slash == std::string::npos ? path : path.substr(slash + 1), st, rec);
+    return true;
+}
+
+bool FileExists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path)
+{
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int GetFileAttributes(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return -1;
+    return AttributesOf(ExtractFileName(path), st);
+}
+
+bool SetFileAttributesNormal(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    return ::chmod(path.c_str(), st.st_mode | S_IWUSR) == 0;
+}
+
+bool ForceDirectories(const std::string& path)
+{
+    if (path.empty())
+        return false;
+    if (DirectoryExists(path))
+        return true;
+    const std::string trimmed = ExcludeTrailingPathDelimiter(path);
+    const std::string parent = ExcludeTrailingPathDelimiter(ExtractFilePath(trimmed));
+    if (!parent.empty() && parent != trimmed && !ForceDirectories(parent))
+        return false;
+    return ::mkdir(trimmed.c_str(), 0777) == 0 || (errno == EEXIST && DirectoryExists(trimmed));
+}
+
+bool CopyFile(const std::string& source, const std::string& target, bool failIfExists)
+{
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int saved = S_ISREG(st.st_mode) ? errno : EISDIR;
+        ::close(in);
+        errno = saved;
+        return false;
+    }
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (failIfExists ? O_EXCL : 0);
+    const int out = ::open(target.c_str(), flags, 0666);
+    if (out < 0) {
+        const int saved = errno;
+        ::close(in);
+        errno = saved;
+        return false;
+    }
+    char buffer[65536];
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        if (!WriteAll(out, buffer, static_cast<size_t>(n))) {
+            ok = false;
+            break;
+        }
+    }
+    int saved = errno;
+    if (ok) {
+        // Keep the source's time stamp, as a Windows copy does.
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        ::futimens(out, times);
+    }
+    if (::close(out) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    ::close(in);
+    errno = saved;
+    return ok;
+}
+
+bool RenameFile(const std::string& from, const std::string& to)
+{
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool DeleteFile(const std::string& path)
+{
+    return ::unlink(path.c_str()) == 0;
+}
+
+bool ReplaceFileContent(const std::string& path, const void* data, size_t size)
+{
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return false;
+    struct stat old {};
+    const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, static_cast<const char*>(data), size) && ::fsync(fd) == 0;
+    int saved = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        saved = errno;
+    }
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        saved = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        errno = saved;
+    }
+    return ok;
+}
+
+std::string SysErrorMessage(int errorCode)
+{
+    char buffer[256];
+    return strerror_r(errorCode, buffer, sizeof buffer);
+}
+
+std::string LocalPath(const std::string& path)
+{
+    std::string result = path;
+    for (char& c : result)
+        if (c == '\\')
+            c = '/';
+    return result;
+}

@@ -1,0 +1,9 @@
+// Facts about the running program.
+#pragma once
+
+#include <string>
+
+// Full path of the running program file (/proc/self/exe).
+std::string ProgramFilePath();
+// Sets a process environment variable; false on failure.
+bool SetEnvironmentVariable(const std::string& name, const std::string& value);

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs the build and test dependencies (Debian packages). Harmless when already installed.
+set -euo pipefail
+packages=(g++ cmake make pkg-config libgtest-dev libgmock-dev libpoco-dev libelf-dev python3 python3-pyftpdlib)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+fi
