@@ -1,14 +1,41 @@
 #!/usr/bin/env bash
-# Builds the project twice (normal, and with AddressSanitizer + UBSan) and runs the tests of both.
+# Builds and runs the test suite: a normal build, a build with AddressSanitizer and UBSan, the
+# thread tests under ThreadSanitizer, and each libFuzzer target for a short fixed time.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh"
 jobs="$(nproc)"
-run_suite() {
+fuzz_seconds="${FERRIX_FUZZ_SECONDS:-20}"
+
+configure_and_build() {
   local dir="$1"; shift
   cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Debug "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
-run_suite "$root/build/normal"
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_suite "$root/build/sanitize" -DFERRIX_SANITIZE=ON
+
+echo "== normal build"
+configure_and_build "$root/build/normal"
+ctest --test-dir "$root/build/normal" --output-on-failure -j "$jobs"
+
+echo "== AddressSanitizer + UBSan build"
+configure_and_build "$root/build/sanitize" -DFERRIX_SANITIZE=ON
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir "$root/build/sanitize" --output-on-failure -j "$jobs"
+
+echo "== ThreadSanitizer build (thread tests)"
+configure_and_build "$root/build/tsan" -DFERRIX_TSAN=ON
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  ctest --test-dir "$root/build/tsan" --output-on-failure -j "$jobs" -L tsan
+
+echo "== fuzz targets (${fuzz_seconds} s each)"
+CC=clang CXX=clang++ configure_and_build "$root/build/fuzz" -DFERRIX_FUZZ=ON
+shopt -s nullglob
+for src in "$root"/fuzz/*_fuzz.cpp; do
+  name="$(basename "$src" .cpp)"
+  corpus="$root/build/fuzz/corpus-$name"
+  mkdir -p "$corpus"
+  seeds=()
+  [ -d "$root/fuzz/seeds/$name" ] && seeds=("$root/fuzz/seeds/$name")
+  echo "-- $name"
+  "$root/build/fuzz/$name" -max_total_time="$fuzz_seconds" -print_final_stats=0 "$corpus" "${seeds[@]}" 2>&1 | tail -n 3
+done
