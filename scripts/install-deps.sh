@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build and test dependencies (Debian packages). Harmless when already installed.
 set -euo pipefail
-packages=(g++ clang libclang-rt-14-dev cmake make pkg-config libgtest-dev libgmock-dev libpoco-dev libelf-dev
+packages=(g++ binutils clang libclang-rt-14-dev cmake make pkg-config libgtest-dev libgmock-dev libpoco-dev libelf-dev
   python3 python3-pyftpdlib lftp)
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,97 @@
+#include "platform/service/foreground.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include "foundation/sysutils.h"
+
+namespace {
+
+sigset_t StopSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    return signals;
+}
+
+class TDescriptor {
+public:
+    explicit TDescriptor(int fd) : Fd(fd) {}
+    ~TDescriptor()
+    {
+        if (Fd >= 0)
+            ::close(Fd);
+    }
+    TDescriptor(const TDescriptor&) = delete;
+    TDescriptor& operator=(const TDescriptor&) = delete;
+    const int Fd;
+};
+
+// Reads one pending signal; false when none was there.
+bool ReadSignal(int fd)
+{
+    signalfd_siginfo info;
+    return ::read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
+}
+
+}  // namespace
+
+TForegroundServiceHost::TForegroundServiceHost() : EndedEvent(::eventfd(0, EFD_CLOEXEC))
+{
+    if (EndedEvent < 0)
+        throw EOSError(std::string("eventfd: ") + std::strerror(errno), errno);
+}
+
+TForegroundServiceHost::~TForegroundServiceHost()
+{
+    ::close(EndedEvent);
+}
+
+void TForegroundServiceHost::BlockStopSignals()
+{
+    const sigset_t signals = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+int TForegroundServiceHost::Run(TService& service)
+{
+    // The signals stay blocked afterwards: one arriving late must not kill the ending program.
+    BlockStopSignals();
+    const sigset_t signals = StopSignals();
+    const TDescriptor signalFd(::signalfd(-1, &signals, SFD_CLOEXEC));
+    if (signalFd.Fd < 0)
+        throw EOSError(std::string("signalfd: ") + std::strerror(errno), errno);
+
+    service.StartServiceThread(*this);
+    pollfd fds[2] = {{signalFd.Fd, POLLIN, 0}, {EndedEvent, POLLIN, 0}};
+    for (;;) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;  // no more signals; the service still ends by itself
+        }
+        if (fds[1].revents != 0)
+            break;
+        if ((fds[0].revents & POLLIN) != 0 && ReadSignal(signalFd.Fd))
+            service.GetServiceController()(SERVICE_CONTROL_STOP);
+    }
+    service.WaitForServiceThread();
+    return Started ? 0 : 1;
+}
+
+void TForegroundServiceHost::SetServiceStatus(const TServiceStatus& status)
+{
+    if (status.CurrentState == csRunning)
+        Started = true;
+    if (status.CurrentState == csStopped) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(EndedEvent, &one, sizeof one);
+    }
+}

@@ -1,0 +1,46 @@
+// The service program's application object, for the program's main block:
+//     TServiceApplication Application(argc, argv);
+//     Application.Initialize();
+//     TransportSvc2 = &Application.CreateForm<TTransportSvc2>();
+//     return Application.Run();
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/sysutils.h"
+#include "platform/service/service.h"
+
+class TServiceApplication {
+public:
+    TServiceApplication(int argc, char* argv[]);
+    ~TServiceApplication();
+    TServiceApplication(const TServiceApplication&) = delete;
+    TServiceApplication& operator=(const TServiceApplication&) = delete;
+
+    // Prepares the process before any thread exists: SIGTERM and SIGINT are kept for the service.
+    void Initialize();
+
+    // Creates the program's one service object, owned by the application.
+    template <class T>
+    T& CreateForm()
+    {
+        if (Service)
+            throw Exception("A service program runs one service");
+        auto service = std::make_unique<T>();
+        T& result = *service;
+        Service = std::move(service);
+        return result;
+    }
+
+    // Runs the service until it has ended and returns the program's exit status: 0 when the
+    // service started and ended, 1 when its start failed or the command line asked for what this
+    // system cannot do. The switches INSTALL and UNINSTALL (after "-" or "/", any case) belong to
+    // the service manager.
+    int Run();
+
+private:
+    std::vector<std::string> Params;
+    std::unique_ptr<TService> Service;
+};
