@@ -1,0 +1,12 @@
+#include "platform/time/tickcount.h"
+
+#include <ctime>
+
+uint32_t GetTickCount()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    // The low 32 bits of the millisecond count: the counter wraps as it should.
+    const uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+    return static_cast<uint32_t>(ms);
+}
