@@ -26,12 +26,12 @@ int AttributesOf(const std::string& name, const struct stat& st)
     return attr;
 }
 
-void FillRecord(const std::string& name, const struct stat& st, TSearchRec& rec)
+void FillRecord(std::string name, const struct stat& st, TSearchRec& rec)
 {
-    rec.Name = name;
+    rec.Name = std::move(name);
     rec.Size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
     rec.Time = TimespecToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
-    rec.Attr = AttributesOf(name, st);
+    rec.Attr = AttributesOf(rec.Name, st);
 }
 
 bool WriteAll(int fd, const char* data, size_t size)
@@ -78,14 +78,14 @@ std::vector<TSearchRec> FindFiles(const std::string& dir, const std::string& ext
         return result;
     const int dirFd = dirfd(d);
     while (dirent* entry = readdir(d)) {
-        const std::string name = entry->d_name;
+        std::string name = entry->d_name;
         if (name == "." || name == ".." || !MatchesExtension(name, extension))
             continue;
         struct stat st {};
         if (fstatat(dirFd, entry->d_name, &st, 0) != 0 && fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         TSearchRec rec;
-        FillRecord(name, st, rec);
+        FillRecord(std::move(name), st, rec);
         result.push_back(std::move(rec));
     }
     closedir(d);

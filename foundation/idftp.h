@@ -1,0 +1,96 @@
+// The FTP client of the service and of the console's connectivity test: the settings and operations
+// the system uses of its original client, over Poco's FTPClientSession.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/sysutils.h"
+
+// Proxy logon kinds. The value is the one the settings file's ProxyType holds (0 to 6); any
+// other value logs on as fpcmNone.
+enum TIdFtpProxyType : uint8_t {
+    fpcmNone,              // no proxy
+    fpcmUserSite,          // USER user@host at the proxy
+    fpcmSite,              // proxy logon, SITE host
+    fpcmOpen,              // proxy logon, OPEN host
+    fpcmUserPass,          // USER user@proxyuser@host, PASS pass@proxypass
+    fpcmTransparent,       // proxy logon on the way to the server, then the server's logon
+    fpcmHttpProxyWithFtp,  // HTTP CONNECT tunnel to the server for control and passive data
+};
+
+// Files travel as they are (TYPE I).
+enum TIdFTPTransferType { ftBinary };
+
+struct TIdFtpProxySettings {
+    TIdFtpProxyType ProxyType = fpcmNone;
+    std::string Host;
+    int Port = 0;
+    std::string UserName;
+    std::string Password;
+};
+
+// A failed FTP operation; the message says what failed and holds the server's reply where there is
+// one. ReplyCode is that reply's code; 0 when the connection itself failed, in which case the
+// client has dropped the connection and is no longer connected.
+class EIdFTPError : public Exception {
+public:
+    explicit EIdFTPError(const std::string& message, int replyCode = 0) : Exception(message), ReplyCode(replyCode) {}
+    int ReplyCode;
+};
+
+class TIdFTP {
+public:
+    TIdFTP();
+    ~TIdFTP();  // drops an open connection without QUIT
+    TIdFTP(const TIdFTP&) = delete;
+    TIdFTP& operator=(const TIdFTP&) = delete;
+
+    // Settings, read at Connect; Passive and ReadTimeout also apply to a live connection. Kind 6 of
+    // ProxySettings tunnels passive data connections; active ones come from the server directly.
+    std::string Host;
+    int Port = 21;
+    bool Passive = false;
+    std::string Username;
+    std::string Password;
+    int ReadTimeout = 0;  // milliseconds for every wait on the server (also the connect); 0: no limit
+    TIdFTPTransferType TransferType = ftBinary;
+    TIdFtpProxySettings ProxySettings;
+
+    // Opens the control connection and logs on (with the proxy logon of ProxySettings). Raises when
+    // already connected; on failure the client stays disconnected.
+    void Connect();
+    // True while the control connection is open; a connection the server has closed counts as closed.
+    bool Connected();
+    void ChangeDir(const std::string& path);                          // CWD
+    void MakeDir(const std::string& path);                            // MKD
+    void Put(const std::string& sourceFile, const std::string& destFile);  // STOR, replacing
+    void Delete(const std::string& fileName);                         // DELE
+    void Abort();                                                     // ABOR
+    void Quit();  // QUIT and close; closes also when the QUIT fails (and then raises)
+
+private:
+    class TSession;
+
+    void OpenControlConnection();
+    void Logon();
+    void ProxyLogon();
+    void SendLogon(const std::string& user, const std::string& password, const std::string& what);
+    void SendSiteCommand(const std::string& command);
+    int SendCommand(const std::string& command, const std::string& arg, std::string& reply);
+    void ExpectCompletion(const std::string& command, const std::string& arg);
+    std::size_t ReadBlock(std::FILE* file, const std::string& fileName);
+    TSession& ActiveSession();
+    std::string SiteName() const;
+    std::string ConnectionName() const;
+    TIdFtpProxyType ProxyKind() const;
+    void DropConnection();
+    [[noreturn]] void Fail(const std::string& what);
+
+    std::unique_ptr<TSession> Session;
+    int AppliedTimeout = -1;
+    std::vector<char> CopyBuffer;
+};
