@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs the test suite: a normal build, a build with AddressSanitizer and UBSan, the
-# thread tests under ThreadSanitizer, and each libFuzzer target for a short fixed time.
+# libFuzzer targets for a short fixed time each, and the thread tests under ThreadSanitizer.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh"
@@ -22,10 +22,6 @@ configure_and_build "$root/build/sanitize" -DFERRIX_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$root/build/sanitize" --output-on-failure -j "$jobs"
 
-echo "== ThreadSanitizer build (thread tests)"
-configure_and_build "$root/build/tsan" -DFERRIX_TSAN=ON
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-  ctest --test-dir "$root/build/tsan" --output-on-failure -j "$jobs" -L tsan
 
 echo "== fuzz targets (${fuzz_seconds} s each)"
 CC=clang CXX=clang++ configure_and_build "$root/build/fuzz" -DFERRIX_FUZZ=ON
@@ -39,3 +35,8 @@ for src in "$root"/fuzz/*_fuzz.cpp; do
   echo "-- $name"
   "$root/build/fuzz/$name" -max_total_time="$fuzz_seconds" -print_final_stats=0 "$corpus" "${seeds[@]}" 2>&1 | tail -n 3
 done
+
+echo "== ThreadSanitizer build (thread tests)"
+configure_and_build "$root/build/tsan" -DFERRIX_TSAN=ON
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  ctest --test-dir "$root/build/tsan" --output-on-failure -j "$jobs" -L tsan

@@ -1,0 +1,612 @@
+#include "platform/namedpipe/namedpipe.h"
+
+#include <array>
+#include <cerrno>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "foundation/sysutils.h"
+#include "platform/files/findfile.h"
+
+namespace {
+
+thread_local int LastPipeError = 0;
+
+constexpr const char* DefaultPipeDirectory = "/run/namedpipe";
+constexpr const char* FallbackPipeDirectory = "/tmp/namedpipe";
+
+// A directory every user may put pipes into (sticky, as /tmp); true when it exists afterwards.
+bool MakeSharedDirectory(const char* path)
+{
+    if (::mkdir(path, 0755) == 0)
+        return ::chmod(path, 01777) == 0 || DirectoryExists(path);
+    return errno == EEXIST && DirectoryExists(path);
+}
+
+bool FillAddress(const std::string& path, sockaddr_un& address, socklen_t& length)
+{
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        SetLastPipeError(ENAMETOOLONG);
+        return false;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+    return true;
+}
+
+bool WouldBlock(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+// A socket file whose server is gone refuses connections; such a file is removed.
+bool RemoveStaleSocket(const std::string& path, const sockaddr_un& address, socklen_t length)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode))
+        return false;
+    const int probe = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (probe < 0)
+        return false;
+    const bool stale = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), length) != 0 && errno == ECONNREFUSED;
+    ::close(probe);
+    return stale && ::unlink(path.c_str()) == 0;
+}
+
+// One receive of a whole message; a message longer than the buffer is consumed and reported.
+ssize_t ReceiveMessage(int fd, void* buffer, uint32_t size, int flags, bool& truncated)
+{
+    iovec io{buffer, size};
+    msghdr message{};
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    ssize_t n;
+    do
+        n = ::recvmsg(fd, &message, flags);
+    while (n < 0 && errno == EINTR);
+    truncated = n >= 0 && (message.msg_flags & MSG_TRUNC) != 0;
+    return n;
+}
+
+ssize_t SendMessage(int fd, const void* buffer, uint32_t size, int flags)
+{
+    ssize_t n;
+    do
+        n = ::send(fd, buffer, size, flags | MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
+bool IsReady(const pollfd& fd, bool signalled)
+{
+    return signalled || (fd.revents & (fd.events | POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+}  // namespace
+
+int GetLastPipeError()
+{
+    return LastPipeError;
+}
+
+void SetLastPipeError(int code)
+{
+    LastPipeError = code;
+}
+
+std::string PipeErrorMessage(int code)
+{
+    switch (code) {
+    case PIPE_ERROR_BAD_NAME:
+        return "The pipe name is not of the form \\\\.\\pipe\\NAME";
+    case PIPE_ERROR_REMOTE:
+        return "Pipes on another computer cannot be reached yet; only local pipes (\\\\.\\pipe\\NAME) are supported";
+    case PIPE_ERROR_REFUSED:
+        return "The pipe refused the connection: every instance is busy or the client is not admitted";
+    case PIPE_ERROR_NO_ANSWER:
+        return "The pipe was closed without an answer";
+    case PIPE_ERROR_MORE_DATA:
+        return "The answer is longer than the receive buffer";
+    case PIPE_ERROR_ACCESS_DENIED:
+        return "The client's user may not use this pipe";
+    default:
+        return SysErrorMessage(code);
+    }
+}
+
+std::string NamedPipeDirectory()
+{
+    const char* configured = std::getenv("NAMEDPIPE_DIR");
+    if (configured != nullptr && *configured != '\0') {
+        ForceDirectories(configured);
+        return configured;
+    }
+    if (MakeSharedDirectory(DefaultPipeDirectory))
+        return DefaultPipeDirectory;
+    MakeSharedDirectory(FallbackPipeDirectory);
+    return FallbackPipeDirectory;
+}
+
+bool NamedPipeSocketPath(const std::string& pipeName, std::string& path)
+{
+    // "\\" server "\" "pipe" "\" name
+    const size_t serverEnd = pipeName.rfind("\\\\", 0) == 0 ? pipeName.find('\\', 2) : std::string::npos;
+    const size_t pipeEnd = serverEnd == std::string::npos ? serverEnd : pipeName.find('\\', serverEnd + 1);
+    if (pipeEnd == std::string::npos || serverEnd == 2 ||
+        !SameText(pipeName.substr(serverEnd + 1, pipeEnd - serverEnd - 1), "pipe")) {
+        SetLastPipeError(PIPE_ERROR_BAD_NAME);
+        return false;
+    }
+    if (pipeName.compare(2, serverEnd - 2, ".") != 0) {
+        SetLastPipeError(PIPE_ERROR_REMOTE);
+        return false;
+    }
+    const std::string name = pipeName.substr(pipeEnd + 1);
+    if (name.empty() || name == "." || name == ".." || name.find_first_of(std::string("/\\\0", 3)) != std::string::npos) {
+        SetLastPipeError(PIPE_ERROR_BAD_NAME);
+        return false;
+    }
+    path = NamedPipeDirectory() + "/" + name;
+    if (path.size() >= sizeof(sockaddr_un::sun_path)) {
+        SetLastPipeError(ENAMETOOLONG);
+        return false;
+    }
+    return true;
+}
+
+// ---- waiting
+
+int WaitForAnyObject(std::span<TWaitHandle* const> handles)
+{
+    if (handles.size() > MAXIMUM_WAIT_OBJECTS) {
+        SetLastPipeError(EINVAL);
+        return -1;
+    }
+    const size_t count = handles.size();
+    std::array<pollfd, 2 * MAXIMUM_WAIT_OBJECTS> fds{};
+    std::array<const TNamedPipe*, MAXIMUM_WAIT_OBJECTS> pipes{};
+    std::array<bool, MAXIMUM_WAIT_OBJECTS> listening{};
+
+    const auto firstReady = [&]() {
+        for (size_t i = 0; i < count; ++i)
+            if (IsReady(fds[i], handles[i]->Signalled))
+                return static_cast<int>(i);
+        return -1;
+    };
+
+    for (;;) {
+        bool anySignalled = false;
+        size_t pipeCount = 0;
+        for (size_t i = 0; i < count; ++i) {
+            const TWaitHandle* h = handles[i];
+            fds[i] = {h->Fd, h->Events, 0};
+            anySignalled = anySignalled || h->Signalled;
+            if (h->Pipe == nullptr || h->Pipe->Fd < 0)
+                continue;
+            size_t p = 0;
+            while (p < pipeCount && pipes[p] != h->Pipe)
+                ++p;
+            if (p == pipeCount) {
+                pipes[pipeCount] = h->Pipe;
+                listening[pipeCount++] = false;
+            }
+            listening[p] = listening[p] || h->WaitsForClient;
+        }
+        // A pipe on which no instance listens: its arriving clients are watched so they can be refused.
+        size_t total = count;
+        std::array<const TNamedPipe*, MAXIMUM_WAIT_OBJECTS> refusing{};
+        for (size_t p = 0; p < pipeCount; ++p)
+            if (!listening[p]) {
+                refusing[total - count] = pipes[p];
+                fds[total++] = {pipes[p]->Fd, POLLIN, 0};
+            }
+
+        int rc = ::poll(fds.data(), total, anySignalled ? 0 : -1);
+        if (rc < 0) {
+            if (errno == EINTR)
+                continue;
+            SetLastPipeError(errno);
+            return -1;
+        }
+        int ready = firstReady();
+        if (ready >= 0)
+            return ready;
+        // Only clients of a pipe without a listening instance. A client that has just closed one
+        // connection and opened the next must find its old instance free, so look again first.
+        rc = ::poll(fds.data(), total, 0);
+        if (rc < 0 && errno != EINTR) {
+            SetLastPipeError(errno);
+            return -1;
+        }
+        ready = firstReady();
+        if (ready >= 0)
+            return ready;
+        for (size_t k = count; k < total; ++k)
+            if (fds[k].revents != 0 && !refusing[k - count]->RefuseWaitingClients())
+                return -1;
+    }
+}
+
+// ---- event
+
+TEvent::~TEvent()
+{
+    if (Fd >= 0)
+        ::close(Fd);
+}
+
+bool TEvent::Create()
+{
+    Fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (Fd < 0) {
+        SetLastPipeError(errno);
+        return false;
+    }
+    Wait.Fd = Fd;
+    Wait.Events = POLLIN;
+    return true;
+}
+
+void TEvent::SetEvent()
+{
+    const uint64_t one = 1;
+    // A set event stays readable; a full counter (never reached) changes nothing.
+    [[maybe_unused]] const ssize_t n = ::write(Fd, &one, sizeof one);
+}
+
+bool TEvent::IsSet() const
+{
+    return WaitFor(0);
+}
+
+bool TEvent::WaitFor(int timeoutMs) const
+{
+    pollfd fd{Fd, POLLIN, 0};
+    return ::poll(&fd, 1, timeoutMs) == 1;
+}
+
+// ---- pipe
+
+TNamedPipe::~TNamedPipe()
+{
+    Close();
+}
+
+bool TNamedPipe::Create(const std::string& pipeName, const TSecurityAttributes* securityAttributes)
+{
+    Close();
+    std::string path;
+    sockaddr_un address{};
+    socklen_t length = 0;
+    if (!NamedPipeSocketPath(pipeName, path) || !FillAddress(path, address, length))
+        return false;
+    const TPipeSecurityDescriptor* descriptor = securityAttributes != nullptr ? securityAttributes->SecurityDescriptor : nullptr;
+
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        SetLastPipeError(errno);
+        return false;
+    }
+    const auto fail = [&](bool bound) {
+        const int error = errno;
+        if (bound)
+            ::unlink(path.c_str());
+        ::close(fd);
+        SetLastPipeError(error);
+        return false;
+    };
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+        if (errno != EADDRINUSE)
+            return fail(false);
+        if (!RemoveStaleSocket(path, address, length)) {
+            errno = EADDRINUSE;
+            return fail(false);
+        }
+        if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0)
+            return fail(false);
+    }
+    if (descriptor != nullptr && ::chmod(path.c_str(), descriptor->SocketMode) != 0)
+        return fail(true);
+    struct stat st {};
+    if (::listen(fd, SOMAXCONN) != 0 || ::stat(path.c_str(), &st) != 0)
+        return fail(true);
+    Fd = fd;
+    Path = path;
+    Device = st.st_dev;
+    Inode = st.st_ino;
+    OwnerAndRootOnly = descriptor != nullptr && descriptor->OwnerAndRootOnly;
+    return true;
+}
+
+void TNamedPipe::Close()
+{
+    if (Fd < 0)
+        return;
+    ::close(Fd);
+    Fd = -1;
+    // Remove the socket file unless another server has put its own there meanwhile.
+    struct stat st {};
+    if (::stat(Path.c_str(), &st) == 0 && st.st_dev == Device && st.st_ino == Inode)
+        ::unlink(Path.c_str());
+}
+
+TNamedPipe::TAccept TNamedPipe::Accept(int& client) const
+{
+    client = ::accept4(Fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (client < 0) {
+        if (WouldBlock(errno) || errno == EINTR || errno == ECONNABORTED)
+            return TAccept::NoClient;
+        SetLastPipeError(errno);
+        return TAccept::Failed;
+    }
+    if (OwnerAndRootOnly) {
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        if (::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 ||
+            (peer.uid != 0 && peer.uid != ::geteuid())) {
+            ::close(client);
+            client = -1;
+            SetLastPipeError(PIPE_ERROR_ACCESS_DENIED);
+            return TAccept::Refused;
+        }
+    }
+    return TAccept::Connected;
+}
+
+bool TNamedPipe::RefuseWaitingClients() const
+{
+    for (;;) {
+        const int client = ::accept4(Fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client >= 0) {
+            ::close(client);
+            continue;
+        }
+        if (WouldBlock(errno) || errno == ECONNABORTED)
+            return true;
+        if (errno != EINTR) {
+            SetLastPipeError(errno);
+            return false;
+        }
+    }
+}
+
+// ---- instance
+
+TNamedPipeInstance::~TNamedPipeInstance()
+{
+    Close();
+}
+
+void TNamedPipeInstance::Open(TNamedPipe& pipe)
+{
+    Close();
+    Pipe = &pipe;
+    Wait.Pipe = &pipe;
+}
+
+void TNamedPipeInstance::StartOperation(TOperation operation)
+{
+    Operation = operation;
+    Wait.Signalled = false;
+    Wait.WaitsForClient = operation == TOperation::Connect;
+    switch (operation) {
+    case TOperation::Connect:
+        Wait.Fd = Pipe->Fd;
+        Wait.Events = POLLIN;
+        break;
+    case TOperation::Read:
+        Wait.Fd = Fd;
+        Wait.Events = POLLIN;
+        break;
+    case TOperation::Write:
+        Wait.Fd = Fd;
+        Wait.Events = POLLOUT;
+        break;
+    case TOperation::None:
+        Wait.Fd = -1;
+        Wait.Events = 0;
+        break;
+    }
+}
+
+// An operation that is finished no longer watches anything.
+void TNamedPipeInstance::Complete(TPipeIo result)
+{
+    if (result == TPipeIo::Pending)
+        return;
+    const bool signalled = Wait.Signalled;
+    StartOperation(TOperation::None);
+    Wait.Signalled = signalled;
+}
+
+TPipeIo TNamedPipeInstance::DoAccept()
+{
+    int client = -1;
+    switch (Pipe->Accept(client)) {
+    case TNamedPipe::TAccept::Connected:
+        Fd = client;
+        Complete(TPipeIo::Completed);
+        return TPipeIo::Completed;
+    case TNamedPipe::TAccept::NoClient:
+        return TPipeIo::Pending;
+    case TNamedPipe::TAccept::Refused:
+        return TPipeIo::Refused;
+    case TNamedPipe::TAccept::Failed:
+        break;
+    }
+    Complete(TPipeIo::Failed);
+    return TPipeIo::Failed;
+}
+
+TPipeIo TNamedPipeInstance::DoRead(uint32_t& count)
+{
+    bool truncated = false;
+    const ssize_t n = ReceiveMessage(Fd, ReadBuffer, Size, MSG_DONTWAIT, truncated);
+    if (n < 0 && WouldBlock(errno))
+        return TPipeIo::Pending;
+    if (n < 0 || truncated) {
+        SetLastPipeError(n < 0 ? errno : EMSGSIZE);
+        Complete(TPipeIo::Failed);
+        return TPipeIo::Failed;
+    }
+    count = static_cast<uint32_t>(n);
+    Complete(TPipeIo::Completed);
+    return TPipeIo::Completed;
+}
+
+TPipeIo TNamedPipeInstance::DoWrite(uint32_t& count)
+{
+    const ssize_t n = SendMessage(Fd, WriteBuffer, Size, MSG_DONTWAIT);
+    if (n < 0 && WouldBlock(errno))
+        return TPipeIo::Pending;
+    if (n < 0) {
+        SetLastPipeError(errno);
+        Complete(TPipeIo::Failed);
+        return TPipeIo::Failed;
+    }
+    count = static_cast<uint32_t>(n);
+    Complete(TPipeIo::Completed);
+    return TPipeIo::Completed;
+}
+
+TPipeIo TNamedPipeInstance::ConnectNamedPipe()
+{
+    if (Pipe == nullptr || Pipe->Fd < 0 || Fd >= 0) {
+        SetLastPipeError(Fd >= 0 ? EISCONN : EBADF);
+        return TPipeIo::Failed;
+    }
+    StartOperation(TOperation::Connect);
+    return DoAccept();
+}
+
+TPipeIo TNamedPipeInstance::ReadFile(void* buffer, uint32_t size, uint32_t& count)
+{
+    count = 0;
+    if (Fd < 0) {
+        SetLastPipeError(ENOTCONN);
+        return TPipeIo::Failed;
+    }
+    StartOperation(TOperation::Read);
+    ReadBuffer = buffer;
+    Size = size;
+    const TPipeIo result = DoRead(count);
+    Wait.Signalled = result == TPipeIo::Completed;
+    return result;
+}
+
+TPipeIo TNamedPipeInstance::WriteFile(const void* buffer, uint32_t size, uint32_t& count)
+{
+    count = 0;
+    if (Fd < 0) {
+        SetLastPipeError(ENOTCONN);
+        return TPipeIo::Failed;
+    }
+    StartOperation(TOperation::Write);
+    WriteBuffer = buffer;
+    Size = size;
+    const TPipeIo result = DoWrite(count);
+    Wait.Signalled = result == TPipeIo::Completed;
+    return result;
+}
+
+TPipeIo TNamedPipeInstance::GetOverlappedResult(uint32_t& count)
+{
+    count = 0;
+    switch (Operation) {
+    case TOperation::Connect: {
+        const TPipeIo result = DoAccept();
+        if (result != TPipeIo::Refused)
+            return result;
+        Complete(TPipeIo::Failed);
+        return TPipeIo::Failed;
+    }
+    case TOperation::Read:
+        return DoRead(count);
+    case TOperation::Write:
+        return DoWrite(count);
+    case TOperation::None:
+        break;
+    }
+    SetLastPipeError(EINVAL);
+    return TPipeIo::Failed;
+}
+
+void TNamedPipeInstance::SetEvent()
+{
+    Wait.Signalled = true;
+}
+
+void TNamedPipeInstance::CancelIo()
+{
+    StartOperation(TOperation::None);
+}
+
+void TNamedPipeInstance::DisconnectNamedPipe()
+{
+    if (Fd >= 0)
+        ::close(Fd);
+    Fd = -1;
+    StartOperation(TOperation::None);
+}
+
+void TNamedPipeInstance::Close()
+{
+    DisconnectNamedPipe();
+    Pipe = nullptr;
+    Wait.Pipe = nullptr;
+}
+
+// ---- client
+
+bool CallNamedPipeA(const std::string& pipeName, const void* inBuffer, uint32_t inSize, void* outBuffer,
+                    uint32_t outSize, uint32_t& bytesRead)
+{
+    bytesRead = 0;
+    std::string path;
+    sockaddr_un address{};
+    socklen_t length = 0;
+    if (!NamedPipeSocketPath(pipeName, path) || !FillAddress(path, address, length))
+        return false;
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        SetLastPipeError(errno);
+        return false;
+    }
+    const auto fail = [fd](int error) {
+        ::close(fd);
+        SetLastPipeError(error);
+        return false;
+    };
+    // Connecting never waits: a full queue of waiting clients means every instance is busy.
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0)
+        return fail(WouldBlock(errno) ? PIPE_ERROR_REFUSED : errno);
+    if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        return fail(errno);
+    // A server without a free instance closes the connection without reading the request.
+    if (SendMessage(fd, inBuffer, inSize, 0) < 0)
+        return fail(errno == EPIPE || errno == ECONNRESET ? PIPE_ERROR_REFUSED : errno);
+    bool truncated = false;
+    const ssize_t n = ReceiveMessage(fd, outBuffer, outSize, 0, truncated);
+    if (n < 0)
+        return fail(errno == ECONNRESET ? PIPE_ERROR_REFUSED : errno);
+    if (n == 0)
+        return fail(PIPE_ERROR_NO_ANSWER);
+    if (truncated) {
+        bytesRead = outSize;
+        return fail(PIPE_ERROR_MORE_DATA);
+    }
+    bytesRead = static_cast<uint32_t>(n);
+    ::close(fd);
+    SetLastPipeError(0);
+    return true;
+}

@@ -1,0 +1,148 @@
+#include "service/ft_control.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "foundation/sds.h"
+#include "platform/files/findfile.h"
+
+namespace {
+
+// The NUL-terminated text at offset 0 equals the keyword (case-sensitive).
+bool KeywordIs(const uint8_t* message, const char* keyword)
+{
+    return std::strncmp(reinterpret_cast<const char*>(message), keyword, sizeof(TPipeMessageHeader::Keyword)) == 0;
+}
+
+void WriteHeader(uint8_t* answer, const char* keyword, int32_t status, int32_t dataLength)
+{
+    TPipeMessageHeader header;
+    std::memcpy(header.Keyword, keyword, std::strlen(keyword) + 1);
+    header.Status = status;
+    header.DataLength = dataLength;
+    std::memcpy(answer, &header, sizeof header);
+}
+
+int32_t DataLengthOf(const uint8_t* request)
+{
+    int32_t length = 0;
+    std::memcpy(&length, request + offsetof(TPipeMessageHeader, DataLength), sizeof length);
+    return length;
+}
+
+// Every answer of the endpoints is built from a zeroed buffer; unknown requests get a bare header.
+void StartAnswer(uint8_t* answer, int maxAnswer, int& answerLength, bool& useDefaultAnswer)
+{
+    useDefaultAnswer = false;
+    std::memset(answer, 0, static_cast<size_t>(maxAnswer));
+    WriteHeader(answer, ANSREQUNKNOWN, 0, 0);
+    answerLength = PipeHeaderSize;
+}
+
+}  // namespace
+
+// ---- statistics pipe
+
+TFtrackerSrvInfo::TFtrackerSrvInfo(const std::string& pipeName, int maxInstances)
+    : TPipeServer(pipeName, maxInstances, &PipeSecurityAttributes, TDeferredStart{})
+{
+    Start();
+}
+
+TFtrackerSrvInfo::~TFtrackerSrvInfo()
+{
+    StopAndWait();
+}
+
+void TFtrackerSrvInfo::HandleRequest(const uint8_t* request, int requestLength, uint8_t* answer, int maxAnswer,
+                                     int& answerLength, bool& useDefaultAnswer)
+{
+    StartAnswer(answer, maxAnswer, answerLength, useDefaultAnswer);
+    if (requestLength < PipeHeaderSize || !KeywordIs(request, REQGETSTATS))
+        return;
+    TPipeStatistics statistics;
+    TServiceStatusInfo status;
+    FillStatistics(statistics, status);
+    WriteHeader(answer, ANSGETSTATS, 0, StatsAnswerLength - PipeHeaderSize);
+    std::memcpy(answer + PipeStatisticsOffset, &statistics, sizeof statistics);
+    std::memcpy(answer + ServiceStatusOffset, &status, sizeof status);
+    answerLength = StatsAnswerLength;
+}
+
+void TFtrackerSrvInfo::FillStatistics(TPipeStatistics& statistics, TServiceStatusInfo& status)
+{
+    GetStatistics(&statistics);
+    OnGetStats.Raise(this, status);
+}
+
+// ---- settings pipe
+
+TFtrackerSrvControl::TFtrackerSrvControl(const std::string& pipeName, int maxInstances, const std::string& configFileName)
+    : TPipeServer(pipeName, maxInstances, &OwnerPipeSecurityAttributes, TDeferredStart{}),
+      ConfigFileName(configFileName)
+{
+    Start();
+}
+
+TFtrackerSrvControl::~TFtrackerSrvControl()
+{
+    StopAndWait();
+}
+
+std::string TFtrackerSrvControl::ConfigFilePath() const
+{
+    return LocalPath(IncludeTrailingPathDelimiter(AppDir()) + ConfigFileName);
+}
+
+void TFtrackerSrvControl::HandleRequest(const uint8_t* request, int requestLength, uint8_t* answer, int maxAnswer,
+                                        int& answerLength, bool& useDefaultAnswer)
+{
+    StartAnswer(answer, maxAnswer, answerLength, useDefaultAnswer);
+    if (requestLength < PipeHeaderSize)
+        return;
+    if (KeywordIs(request, REQGETCONFIG)) {
+        int count = 0;
+        ReadConfigFile(answer + PipeHeaderSize, std::min(MaxPipePayload, maxAnswer - PipeHeaderSize), count);
+        WriteHeader(answer, ANSGETCONFIG, 0, count);
+        answerLength = PipeHeaderSize + count;
+    } else if (KeywordIs(request, REQSETCONFIG)) {
+        const int32_t length = DataLengthOf(request);
+        int32_t status = SetConfigOk;
+        if (length < 0 || PipeHeaderSize + static_cast<int64_t>(length) > requestLength)
+            status = SetConfigLengthError;
+        else if (!WriteConfigFile(request + PipeHeaderSize, length))
+            status = SetConfigWriteError;
+        WriteHeader(answer, ANSSETCONFIG, status, 0);
+    }
+}
+
+void TFtrackerSrvControl::ReadConfigFile(void* buffer, int maxSize, int& count)
+{
+    count = 0;
+    std::FILE* file = std::fopen(ConfigFilePath().c_str(), "rb");
+    if (file == nullptr)
+        return;
+    const size_t read = std::fread(buffer, 1, static_cast<size_t>(std::max(maxSize, 0)), file);
+    if (std::ferror(file) == 0)
+        count = static_cast<int>(read);
+    std::fclose(file);
+    try {
+        OnConfigRetrieved.Raise(this);
+    } catch (...) {
+        // A failing handler does not change the answer.
+    }
+}
+
+bool TFtrackerSrvControl::WriteConfigFile(const void* buffer, int count)
+{
+    // A temporary file renamed over the settings file: a failed write leaves the old file whole.
+    if (!ReplaceFileContent(ConfigFilePath(), buffer, static_cast<size_t>(std::max(count, 0))))
+        return false;
+    try {
+        OnConfigUpdated.Raise(this);
+    } catch (...) {
+        // A failing handler does not change the answer.
+    }
+    return true;
+}

@@ -1,0 +1,302 @@
+#include "service/srvpipe.h"
+
+#include <algorithm>
+#include <cstring>
+#include <span>
+
+#include "foundation/debuglog.h"
+#include "platform/time/timezone.h"
+#include "service/ft_control.h"
+
+TSecurityAttributes PipeSecurityAttributes;
+TSecurityAttributes OwnerPipeSecurityAttributes;
+
+namespace {
+
+// Socket files every user may open; the settings pipe admits only its own user and root.
+const TPipeSecurityDescriptor AnyUserDescriptor{0666, false};
+const TPipeSecurityDescriptor OwnerDescriptor{0666, true};
+
+// Runs at program start.
+[[maybe_unused]] const bool PipeSecurityReady = (InitPipeSecurity(), true);
+
+// After a failed wait the loop pauses this long (or until stopped) instead of spinning.
+constexpr int WaitErrorPauseMs = 500;
+
+}  // namespace
+
+void InitPipeSecurity()
+{
+    PipeSecurityAttributes = {sizeof(TSecurityAttributes), &AnyUserDescriptor, false};
+    OwnerPipeSecurityAttributes = {sizeof(TSecurityAttributes), &OwnerDescriptor, false};
+}
+
+TPipeServer::TPipeServer(const std::string& pipeName, int maxInstances, const TSecurityAttributes* securityAttributes)
+    : TPipeServer(pipeName, maxInstances, securityAttributes, TDeferredStart{})
+{
+    Start();
+}
+
+TPipeServer::TPipeServer(const std::string& pipeName, int maxInstances, const TSecurityAttributes* securityAttributes,
+                         TDeferredStart)
+    : FInstanceCount(std::clamp(maxInstances, 0, MaxPipeInstances)),
+      SecurityAttributes(securityAttributes),
+      FPipeName("\\\\.\\pipe\\" + pipeName),
+      Instances(std::make_unique<TPipeInstance[]>(static_cast<size_t>(FInstanceCount))),
+      Statistics(std::make_unique<TPipeStatistics>())
+{
+    if (!TerminateEvent.Create())
+        throw EOSError("Failed to create event object: " + PipeErrorMessage(GetLastPipeError()), GetLastPipeError());
+}
+
+TPipeServer::~TPipeServer()
+{
+    StopAndWait();
+}
+
+void TPipeServer::Start()
+{
+    Thread = std::thread([this] { Execute(); });
+}
+
+void TPipeServer::Stop()
+{
+    Terminated = true;
+    if (!TerminateEvent.IsSet())
+        TerminateEvent.SetEvent();
+}
+
+void TPipeServer::WaitFor()
+{
+    if (Thread.joinable())
+        Thread.join();
+}
+
+void TPipeServer::StopAndWait()
+{
+    Stop();
+    WaitFor();
+}
+
+void TPipeServer::GetStatistics(void* destination) const
+{
+    std::memcpy(destination, Statistics.get(), sizeof(TPipeStatistics));
+}
+
+void TPipeServer::HandleRequest(const uint8_t*, int, uint8_t*, int, int&, bool&)
+{
+}
+
+void TPipeServer::Execute()
+{
+    try {
+        if (CreateInstances()) {
+            while (!Terminated) {
+                const int result = WaitForAnyObject(std::span(WaitHandles.data(), static_cast<size_t>(FInstanceCount) + 1));
+                if (result == 0)
+                    break;
+                if (result >= 1 && result <= MaxPipeInstances) {
+                    const int index = result - 1;
+                    if (index >= FInstanceCount) {
+                        WriteLog(3, "Wrong pipe index");
+                        continue;
+                    }
+                    if (CompletePendingIo(index))
+                        StartNextIo(index);
+                } else {
+                    WriteLog(3, "Wait error : ");
+                    TerminateEvent.WaitFor(WaitErrorPauseMs);
+                }
+            }
+        }
+    } catch (const std::exception& e) {
+        WriteLog(3, e.what());
+    }
+    CloseInstances();
+}
+
+bool TPipeServer::CreateInstances()
+{
+    *Statistics = TPipeStatistics{};
+    Statistics->StartTime = DateTimeToSystemTime(Now());
+    WaitHandles[0] = TerminateEvent.Handle();
+    if (FInstanceCount == 0)
+        return true;
+    // One listening socket serves every instance of the pipe.
+    if (!Pipe.Create(FPipeName, SecurityAttributes)) {
+        WriteLog(3, "Failed to create pipe instance: " + PipeErrorMessage(GetLastPipeError()));
+        return false;
+    }
+    for (int i = 0; i < FInstanceCount; ++i) {
+        Instances[i].Pipe.Open(Pipe);
+        WaitHandles[i + 1] = Instances[i].Pipe.Event();
+        ConnectToNewClient(i);
+    }
+    return true;
+}
+
+void TPipeServer::CloseInstances()
+{
+    for (int i = FInstanceCount - 1; i >= 0; --i) {
+        TNamedPipeInstance& pipe = Instances[i].Pipe;
+        if (!pipe.Opened())
+            continue;
+        pipe.CancelIo();
+        pipe.DisconnectNamedPipe();
+        pipe.Close();
+    }
+    Pipe.Close();
+}
+
+void TPipeServer::ConnectToNewClient(int index)
+{
+    TPipeInstance& instance = Instances[index];
+    bool pending = false;
+    switch (instance.Pipe.ConnectNamedPipe()) {
+    case TPipeIo::Completed:
+        // A client was already waiting: the wait loop serves it at once.
+        ++Statistics->Connections;
+        instance.Pipe.SetEvent();
+        break;
+    case TPipeIo::Pending:
+        pending = true;
+        break;
+    case TPipeIo::Refused:
+        // A client the pipe does not admit was closed; the instance listens on.
+        ++Statistics->ConnErrors;
+        pending = true;
+        break;
+    case TPipeIo::Failed:
+        ++Statistics->ConnErrors;
+        WriteLog(3, "Cleint listening failed: " + PipeErrorMessage(GetLastPipeError()));
+        break;
+    }
+    instance.PendingIo = pending;
+    instance.State = pending ? 0 : 1;
+}
+
+bool TPipeServer::CompletePendingIo(int index)
+{
+    TPipeInstance& instance = Instances[index];
+    if (!instance.PendingIo)
+        return true;
+    uint32_t count = 0;
+    const TPipeIo result = instance.Pipe.GetOverlappedResult(count);
+    if (result == TPipeIo::Pending)
+        return false;  // woken before the operation could finish: keep waiting
+    const bool done = result == TPipeIo::Completed;
+    switch (instance.State) {
+    case 0:
+        if (!done) {
+            ++Statistics->ConnErrors;
+            DisconnectAndReconnect(index);
+            return false;
+        }
+        ++Statistics->Connections;
+        instance.State = 1;
+        break;
+    case 1:
+        if (!done || count == 0) {
+            DisconnectAndReconnect(index);
+            return false;
+        }
+        ++Statistics->Requests;
+        Statistics->BytesReceived += count;
+        instance.RequestLength = count;
+        instance.State = 2;
+        break;
+    case 2:
+        if (!done || count != static_cast<uint32_t>(instance.AnswerLength)) {
+            ++Statistics->WriteErrors;
+            DisconnectAndReconnect(index);
+            return false;
+        }
+        ++Statistics->Answers;
+        Statistics->BytesSent += count;
+        instance.State = 1;
+        break;
+    }
+    return true;
+}
+
+void TPipeServer::StartNextIo(int index)
+{
+    TPipeInstance& instance = Instances[index];
+    uint32_t count = 0;
+    switch (instance.State) {
+    case 1: {
+        instance.RequestLength = 0;
+        instance.Request.fill(0);
+        const TPipeIo result = instance.Pipe.ReadFile(instance.Request.data(), PipeBufferSize, count);
+        if (result == TPipeIo::Completed && count > 0) {
+            ++Statistics->Requests;
+            Statistics->BytesReceived += count;
+            instance.RequestLength = count;
+            instance.PendingIo = false;
+            instance.State = 2;
+        } else if (result == TPipeIo::Pending) {
+            instance.PendingIo = true;
+        } else {
+            DisconnectAndReconnect(index);
+        }
+        break;
+    }
+    case 2: {
+        if (!BuildAnswer(index)) {
+            DisconnectAndReconnect(index);
+            break;
+        }
+        const TPipeIo result = instance.Pipe.WriteFile(instance.Answer.data(),
+                                                       static_cast<uint32_t>(instance.AnswerLength), count);
+        if (result == TPipeIo::Completed && count == static_cast<uint32_t>(instance.AnswerLength)) {
+            ++Statistics->Answers;
+            Statistics->BytesSent += count;
+            instance.PendingIo = false;
+            instance.State = 1;
+        } else if (result == TPipeIo::Pending) {
+            instance.PendingIo = true;
+        } else {
+            ++Statistics->WriteErrors;
+            DisconnectAndReconnect(index);
+        }
+        break;
+    }
+    default:
+        WriteLog(3, "Wrong pipe state");
+        break;
+    }
+}
+
+void TPipeServer::DisconnectAndReconnect(int index)
+{
+    Instances[index].Pipe.DisconnectNamedPipe();
+    ConnectToNewClient(index);
+}
+
+// False when no answer can be sent: the handler raised (logged), or its answer length is not
+// within the buffer (counted as a failed write).
+bool TPipeServer::BuildAnswer(int index)
+{
+    TPipeInstance& instance = Instances[index];
+    bool useDefaultAnswer = true;
+    try {
+        HandleRequest(instance.Request.data(), static_cast<int>(instance.RequestLength), instance.Answer.data(),
+                      PipeBufferSize, instance.AnswerLength, useDefaultAnswer);
+    } catch (const std::exception& e) {
+        WriteLog(3, e.what());
+        return false;
+    }
+    if (useDefaultAnswer) {
+        const TDateTimeParts now = DecodeDateTime(Now());
+        const char separator = LocaleTimeSeparator();
+        const std::string text = Format("ACK %d bytes %02d%c%02d%c%02d", static_cast<int>(instance.RequestLength),
+                                        now.Hour, separator, now.Minute, separator, now.Second);
+        std::memcpy(instance.Answer.data(), text.c_str(), text.size() + 1);
+        instance.AnswerLength = static_cast<int>(text.size());
+    }
+    if (instance.AnswerLength < 0 || instance.AnswerLength > PipeBufferSize) {
+        ++Statistics->WriteErrors;
+        return false;
+    }
+    return true;
+}
