@@ -83,13 +83,13 @@ TEST(FtrackerSample, AnswersStatisticsAndStopsOnSigterm)
     ASSERT_EQ(reply.Answer.size(), static_cast<size_t>(StatsAnswerLength));
     TServiceStatusInfo info;
     std::memcpy(&info, reply.Answer.data() + ServiceStatusOffset, sizeof info);
-    EXPECT_EQ(info.Size, 511);
-    EXPECT_EQ(info.VersionMajor, 3);
-    EXPECT_EQ(info.VersionMinor, 4);
-    EXPECT_EQ(info.VersionRelease, 5);
-    EXPECT_EQ(info.Busy, 0);
-    EXPECT_EQ(info.LastCheckFilesOK, 1);
-    EXPECT_NE(info.NextCheckTime.wYear, 0);
+    EXPECT_EQ(+info.Size, 511);
+    EXPECT_EQ(+info.VersionMajor, 3);
+    EXPECT_EQ(+info.VersionMinor, 4);
+    EXPECT_EQ(+info.VersionRelease, 5);
+    EXPECT_EQ(+info.Busy, 0);
+    EXPECT_EQ(+info.LastCheckFilesOK, 1);
+    EXPECT_NE(+info.NextCheckTime.wYear, 0);
     EXPECT_TRUE(FileExists(shop + "/dirlist.dst"));
 
     ASSERT_EQ(::kill(child.Pid, SIGTERM), 0);

@@ -175,6 +175,10 @@ TEST_F(FtrackerServiceThread, StopDuringAPassReleasesAfterThePassAndOnlyOnce)
     EXPECT_EQ(CountOf(log, "Pipe server stopped \"FtTestInfo\""), 1u);
     EXPECT_EQ(CountOf(log, "FtTest service stopped"), 1u);
     EXPECT_EQ(CountOf(log, CancelText), 2u);  // at the second destination, and for the other chain
+    // The entry loop ended at the stop, so the chain ended by the cancellation: no summary.
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const std::string& line) { return line.find(" files OK, ") != std::string::npos; }),
+              0);
     ASSERT_GE(log.size(), 4u);
     EXPECT_EQ(log[log.size() - 4], "Stopping service...");
     EXPECT_EQ(log.back(), "FtTest service stopped");

@@ -11,6 +11,7 @@
 
 #include "foundation/ftconfigbase.h"
 #include "foundation/sysutils.h"
+#include "service/ft_control.h"
 #include "service/ftsrvbase.h"
 #include "testkit.h"
 
