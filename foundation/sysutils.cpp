@@ -210,6 +210,50 @@ int CompareText(const std::string& a, const std::string& b)
     return strcasecmp(a.c_str(), b.c_str());
 }
 
+bool TryStrToInt(const std::string& s, int& value)
+{
+    size_t i = 0;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        negative = s[i] == '-';
+        ++i;
+    }
+    unsigned base = 10;
+    if (i < s.size() && (s[i] == '$' || s[i] == 'x' || s[i] == 'X')) {
+        base = 16;
+        ++i;
+    } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i == s.size())
+        return false;
+    const uint64_t limit = base == 16 ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
+    uint64_t magnitude = 0;
+    for (; i < s.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        unsigned digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && (c | 0x20) >= 'a' && (c | 0x20) <= 'f')
+            digit = (c | 0x20) - 'a' + 10;
+        else
+            return false;
+        magnitude = magnitude * base + digit;
+        if (magnitude > limit)
+            return false;
+    }
+    const uint32_t bits = static_cast<uint32_t>(magnitude);
+    value = static_cast<int>(negative ? 0u - bits : bits);
+    return true;
+}
+
+int StrToIntDef(const std::string& s, int defaultValue)
+{
+    int value = 0;
+    return TryStrToInt(s, value) ? value : defaultValue;
+}
+
 std::string Trim(const std::string& s)
 {
     size_t first = 0;

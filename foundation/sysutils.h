@@ -88,6 +88,11 @@ std::string UpperCase(const std::string& s);
 std::string LowerCase(const std::string& s);
 bool SameText(const std::string& a, const std::string& b);
 int CompareText(const std::string& a, const std::string& b);
+// An optional sign, then decimal digits or hexadecimal digits after "$", "x" or "0x" (x of
+// either case); nothing else, not even blanks. Decimal values must fit 32 bits; hexadecimal
+// ones up to $FFFFFFFF wrap to negative values, as the original's integer reader did.
+bool TryStrToInt(const std::string& s, int& value);
+int StrToIntDef(const std::string& s, int defaultValue);
 std::string Trim(const std::string& s);  // removes blanks and control characters at both ends
 std::string IncludeTrailingPathDelimiter(const std::string& path);
 std::string ExcludeTrailingPathDelimiter(const std::string& path);
