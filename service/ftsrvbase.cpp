@@ -149,7 +149,6 @@ void TBaseFtrackerService::ServiceExecute(TService*)
                 try {
                     ProcessChains();
                 } catch (const std::exception& e) {
-                    PassRunning = false;
                     ReportEvent(3, e.what());
                 }
                 PassRunning = false;
