@@ -96,4 +96,22 @@ public:
     void ConfigRetrieved();                   // OnConfigRetrieved of ControlServer
     void ConfigUpdated();                     // OnConfigUpdated of ControlServer
     void ProcessChains();                     // one check pass
+
+private:
+    bool LogDetailed() const;
+    TBaseFtConfig& Settings();
+    std::string AppFilePath(const std::string& Name) const;
+    void ProcessChain(const std::string& Directory, TDateTime PassStart);
+    void ProcessEntries(size_t Destination, TDateTime PassStart);
+    void FinishDestination();
+    void RunStopSteps(bool Shutdown);
+    void RunDeferredStop();
+    void ReleasePipeServers();
+
+    // Service thread only: a pass is running, so a stop must leave the objects it uses alone.
+    bool PassRunning = false;
+    bool StopDone = false;           // the stop steps have run
+    bool StopDeferred = false;       // a stop or shutdown came during a pass
+    bool DeferredShutdown = false;   // ... and it was a shutdown
+    bool LogTargetSet = false;
 };
