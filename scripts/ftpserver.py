@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """FTP server on loopback for the tests (pyftpdlib).
 
-Binds 127.0.0.1 on the given port (0: a free one), prints "PORT <n>" once it listens, and appends
+Binds the given loopback address (127.0.0.1 unless told) on the given port (0: a free one), prints "PORT <n>" once it listens, and appends
 every command line it receives, from every session, to the command log.
 """
 import argparse
@@ -15,6 +15,7 @@ from pyftpdlib.servers import FTPServer
 
 def main():
     parser = argparse.ArgumentParser()
+    parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--home", required=True)
     parser.add_argument("--user", action="append", default=[], help="name:password:permissions")
@@ -40,7 +41,7 @@ def main():
 
     logging.basicConfig(stream=sys.stderr, level=logging.DEBUG,
                         format="%(asctime)s %(message)s")
-    server = FTPServer(("127.0.0.1", args.port), Handler)
+    server = FTPServer((args.host, args.port), Handler)
     print("PORT %d" % server.address[1], flush=True)
     server.serve_forever(handle_exit=True)
 

@@ -56,6 +56,12 @@ TPipeServer::~TPipeServer()
 
 void TPipeServer::Start()
 {
+    // The pipe is created before the thread, so that a name another server already serves fails the
+    // construction instead of leaving a server that serves nothing.
+    if (FInstanceCount > 0 && !Pipe.Create(FPipeName, SecurityAttributes)) {
+        const int error = GetLastPipeError();
+        throw EOSError("Failed to create pipe instance: " + PipeErrorMessage(error), error);
+    }
     Thread = std::thread([this] { Execute(); });
 }
 
@@ -123,7 +129,7 @@ bool TPipeServer::CreateInstances()
     if (FInstanceCount == 0)
         return true;
     // One listening socket serves every instance of the pipe.
-    if (!Pipe.Create(FPipeName, SecurityAttributes)) {
+    if (!Pipe.Created() && !Pipe.Create(FPipeName, SecurityAttributes)) {
         WriteLog(3, "Failed to create pipe instance: " + PipeErrorMessage(GetLastPipeError()));
         return false;
     }

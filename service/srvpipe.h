@@ -70,6 +70,8 @@ struct TPipeInstance {
 class TPipeServer {
 public:
     // Starts serving "\\.\pipe\" + pipeName at once with min(maxInstances, 64) instances.
+    // Raises EOSError ("Failed to create pipe instance: ...") when the pipe cannot be created, for
+    // example because another server already serves the name.
     TPipeServer(const std::string& pipeName, int maxInstances, const TSecurityAttributes* securityAttributes);
     virtual ~TPipeServer();
     TPipeServer(const TPipeServer&) = delete;

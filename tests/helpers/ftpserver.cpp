@@ -45,7 +45,8 @@ std::string ReadFirstLine(int fd)
 
 }  // namespace
 
-FtpServer::FtpServer(std::vector<FtpAccount> accounts) : Accounts(std::move(accounts))
+FtpServer::FtpServer(std::vector<FtpAccount> accounts, std::string host, int port)
+    : Accounts(std::move(accounts)), HostAddress(std::move(host))
 {
     if (Accounts.empty())
         throw std::invalid_argument("FtpServer needs an account");
@@ -53,7 +54,7 @@ FtpServer::FtpServer(std::vector<FtpAccount> accounts) : Accounts(std::move(acco
     CommandLogPath = Dir / "commands.log";
     ServerLogPath = Dir / "server.log";
     std::filesystem::create_directory(HomeDir);
-    Start(0);
+    Start(port);
 }
 
 FtpServer::~FtpServer()
@@ -74,7 +75,7 @@ void FtpServer::Start(int port)
         throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
 
     std::vector<std::string> args = {"/usr/bin/python3", std::string(FERRIX_SOURCE_DIR) + "/scripts/ftpserver.py",
-                                     "--port", std::to_string(port), "--home", HomeDir,
+                                     "--host", HostAddress, "--port", std::to_string(port), "--home", HomeDir,
                                      "--command-log", CommandLogPath};
     for (const FtpAccount& account : Accounts) {
         args.push_back("--user");

@@ -17,13 +17,15 @@ struct FtpAccount {
 class FtpServer {
 public:
     // Starts the server (raises std::runtime_error when it does not come up within 10 s). Every
-    // account shares the home directory; the first is the one User() and Password() name.
-    explicit FtpServer(std::vector<FtpAccount> accounts = {{"ferrix", "secret"}});
+    // account shares the home directory; the first is the one User() and Password() name. The
+    // server listens on host (a loopback address) and port (0: a free one).
+    explicit FtpServer(std::vector<FtpAccount> accounts = {{"ferrix", "secret"}}, std::string host = "127.0.0.1",
+                       int port = 0);
     ~FtpServer();
     FtpServer(const FtpServer&) = delete;
     FtpServer& operator=(const FtpServer&) = delete;
 
-    const std::string& Host() const { return HostAddress; }  // "127.0.0.1"
+    const std::string& Host() const { return HostAddress; }
     int Port() const { return ListenPort; }
     const std::string& User() const { return Accounts.front().Name; }
     const std::string& Password() const { return Accounts.front().Password; }
@@ -55,7 +57,7 @@ private:
     std::string CommandLogPath;
     std::string ServerLogPath;
     std::vector<FtpAccount> Accounts;
-    std::string HostAddress = "127.0.0.1";
+    std::string HostAddress;
     int ListenPort = 0;
     pid_t Pid = -1;
     std::size_t CommandsFrom = 0;

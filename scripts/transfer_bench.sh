@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Transfer benchmark: 2,000 changed files of 4 KiB (400 in each data sub-directory of one shop)
+# sent by one ferrix2 pass, against the same tree sent by lftp's "mirror -R" to the same loopback
+# pyftpdlib server (FTP, passive mode), and against cp -r (COPY). The ferrix2 time is the elapsed
+# time of its pass summary line; the others are wall times. Median of five rounds each.
+#   scripts/transfer_bench.sh [build directory, default build/release]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${1:-$root/build/release}"
+rounds=5
+per_dir=400
+subdirs=(comptage caisse filters messages footfall)
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j 3 --target ferrix2 >/dev/null
+
+work="$(mktemp -d)"
+server_pid=""
+ferrix_pid=""
+cleanup() {
+  [ -n "$ferrix_pid" ] && kill "$ferrix_pid" 2>/dev/null || true
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+shop="$work/data/Shop12"
+/usr/bin/python3 - "$shop" "$per_dir" "${subdirs[@]}" <<'PY'
+import os, sys
+shop, per_dir, subdirs = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+ext = {"comptage": "scb", "caisse": "txt", "filters": "fif", "messages": "msg", "footfall": "txt"}
+for sub in subdirs:
+    os.makedirs(os.path.join(shop, sub))
+    for i in range(per_dir):
+        with open(os.path.join(shop, sub, "f%04d.%s" % (i, ext[sub])), "wb") as f:
+            f.write(os.urandom(4096))
+PY
+files=$(find "$shop" -type f | wc -l)
+cat $(find "$shop" -type f) >/dev/null  # warm the page cache for every contender
+sync  # no write-back of the new tree in the timed rounds
+
+# The FTP server.
+mkdir -p "$work/ftp"
+/usr/bin/python3 "$root/scripts/ftpserver.py" --port 0 --home "$work/ftp" --user bench:bench:elradfmwMT \
+  >"$work/server.out" 2>/dev/null &
+server_pid=$!
+for _ in $(seq 1 100); do grep -q '^PORT ' "$work/server.out" 2>/dev/null && break; sleep 0.1; done
+port="$(sed -n 's/^PORT //p' "$work/server.out")"
+[ -n "$port" ] || { echo "the FTP server did not start" >&2; exit 1; }
+
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+
+# Runs one ferrix2 pass with the given [Transport] lines; prints the pass's elapsed milliseconds.
+ferrix_pass() {
+  local prog="$work/prog"
+  rm -rf "$prog"
+  mkdir -p "$prog" "$work/pipes"
+  cp "$build/ferrix2" "$prog/"
+  find "$shop" -name 'tr2list*.dst' -delete
+  {
+    printf '[General]\nLogDetailed=0\nTimeBetweenActions=3600\nExactTimeMode=0\n\n'
+    printf '[Directory0]\nTrackDirectory=%s\n\n[Transport]\n' "$shop"
+    printf '%s\n' "$@"
+  } >"$prog/ferrix.ini"
+  NAMEDPIPE_DIR="$work/pipes" "$prog/ferrix2" &
+  ferrix_pid=$!
+  local line=""
+  for _ in $(seq 1 1200); do
+    line="$(grep -o 'processed [0-9]* files OK, [0-9]* files bad, elapsed .*' "$prog/ferrix.log" 2>/dev/null || true)"
+    [ -n "$line" ] && break
+    sleep 0.05
+  done
+  kill -TERM "$ferrix_pid"
+  wait "$ferrix_pid" || true
+  ferrix_pid=""
+  case "$line" in
+    "processed $files files OK, 0 files bad, elapsed "*) ;;
+    *) echo "ferrix2 pass failed: ${line:-no summary}" >&2; cat "$prog/ferrix.log" >&2; exit 1 ;;
+  esac
+  # h:nn:ss:zzz
+  echo "${line##* }" | awk -F: '{ print (($1 * 60 + $2) * 60 + $3) * 1000 + $4 }'
+}
+
+median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
+
+ftp_ferrix=() ftp_lftp=() copy_ferrix=() copy_cp=()
+for round in $(seq 1 "$rounds"); do
+  find "$shop" -name 'tr2list*.dst' -delete  # every file counts as changed again
+  start=$(now_ms)
+  lftp -u bench,bench -p "$port" -e "mirror -R $shop /lftp$round; quit" 127.0.0.1 >/dev/null
+  ftp_lftp+=($(( $(now_ms) - start )))
+  sent="$(find "$work/ftp/lftp$round" -type f | wc -l)"
+  [ "$sent" -eq "$files" ] || { echo "lftp sent $sent of $files files" >&2; exit 1; }
+
+  ftp_ferrix+=("$(ferrix_pass Transport=FTP Destination0=127.0.0.1 "Port=$port" PassiveMode=1 Username=bench \
+    Password=bench "DestinationDirectory=ferrix$round")")
+  [ "$(find "$work/ftp/ferrix$round" -type f | wc -l)" -eq "$files" ] || { echo "ferrix2 did not send every file" >&2; exit 1; }
+
+  find "$shop" -name 'tr2list*.dst' -delete
+  start=$(now_ms)
+  cp -r "$shop" "$work/cp$round"
+  copy_cp+=($(( $(now_ms) - start )))
+
+  copy_ferrix+=("$(ferrix_pass Transport=COPY "Destination0=$work/copy$round" DestinationDirectory=central)")
+  [ "$(find "$work/copy$round" -type f | wc -l)" -eq "$files" ] || { echo "ferrix2 did not copy every file" >&2; exit 1; }
+done
+
+report() {
+  local what="$1" ours="$2" theirs="$3" name="$4" target="$5"
+  awk -v w="$what" -v o="$ours" -v t="$theirs" -v n="$name" -v g="$target" 'BEGIN {
+    printf "%-4s %d files of 4 KiB: ferrix2 %d ms, %s %d ms, ratio %.2f (target at most %.2f)\n", w, '"$files"', o, n, t, o / t, g }'
+}
+echo "rounds (ms): FTP ferrix2 ${ftp_ferrix[*]} / lftp ${ftp_lftp[*]}; COPY ferrix2 ${copy_ferrix[*]} / cp -r ${copy_cp[*]}"
+report FTP "$(median "${ftp_ferrix[@]}")" "$(median "${ftp_lftp[@]}")" "lftp mirror -R" 1.0
+report COPY "$(median "${copy_ferrix[@]}")" "$(median "${copy_cp[@]}")" "cp -r" 1.5

@@ -1,0 +1,317 @@
+#include "service/trsrv2.h"
+
+#include <cerrno>
+#include <exception>
+
+#include "foundation/trcnst.h"
+#include "foundation/trconfig.h"
+#include "platform/files/findfile.h"
+
+TTransportSvc2* TransportSvc2 = nullptr;
+
+namespace {
+
+// Local paths use the platform's delimiter.
+constexpr char LocalDelimiter = '/';
+
+// The data sub-directories of a tracked directory, in the order they are processed.
+struct TDataDirectory {
+    const char* Name;
+    const char* Extension;
+};
+constexpr TDataDirectory DataDirectories[] = {
+    {"comptage", "scb"}, {"caisse", "txt"}, {"filters", "fif"}, {"messages", "msg"}, {"footfall", "txt"},
+};
+
+constexpr const char* ComptageDirectory = "comptage";
+constexpr const char* ShopInfoFile = "shopinfo.arg";
+
+// Passwords never reach the log.
+constexpr const char* MaskedPassword = "****";
+
+[[noreturn]] void RaiseOSError(int code)
+{
+    if (code == 0)
+        throw EOSError("A call to an OS function failed", code);
+    throw EOSError(Format("System Error.  Code: %d.", code) + "\r\n" + SysErrorMessage(code), code);
+}
+
+// The last component of the directory that holds the file.
+std::string HoldingDirectoryName(const std::string& path)
+{
+    std::string dir = ExtractFilePath(path);
+    while (!dir.empty() && dir.back() == LocalDelimiter)
+        dir.pop_back();
+    return ExtractFileName(dir);
+}
+
+}  // namespace
+
+void ServiceController(uint32_t CtrlCode)
+{
+    if (TransportSvc2 != nullptr)
+        TransportSvc2->Controller(CtrlCode);
+}
+
+TTransportSvc2::TTransportSvc2()
+{
+    ServiceCreate();
+}
+
+TTransportSvc2::~TTransportSvc2()
+{
+    // The hooks use this object's settings and FTP client: let a thread still running end first.
+    ServiceThread().Terminate();
+    WaitForServiceThread();
+    ServiceDestroy();
+    if (TransportSvc2 == this)
+        TransportSvc2 = nullptr;
+}
+
+void TTransportSvc2::ServiceCreate()
+{
+    Name = "TransportSvc2";
+    DisplayName = "TOLVANE Transport Service 2";
+    ConfigFileName = "ferrix.ini";
+    InfoPipeName = "TrSvc2Info";
+    ControlPipeName = "TrSvc2Control";
+    LogFileName = "ferrix.log";
+    Config = std::make_unique<TTransportConfig>();
+}
+
+void TTransportSvc2::ServiceDestroy()
+{
+    Config.reset();
+}
+
+TTransportConfig& TTransportSvc2::TrConfig()
+{
+    return static_cast<TTransportConfig&>(*Config);
+}
+
+TServiceController TTransportSvc2::GetServiceController()
+{
+    return ServiceController;
+}
+
+bool TTransportSvc2::StartService()
+{
+    if (!TBaseFtrackerService::StartService())
+        return false;
+    try {
+        StatusFiles.clear();
+        StatusFiles.push_back("tr2list0.dst");
+        if (!TrConfig().GetDestination(1).empty())
+            StatusFiles.push_back("tr2list1.dst");
+        ReportEvent(0, "Copy changed files from the data directory to " + DescribeDestinations());
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void TTransportSvc2::StopService()
+{
+    if (TrConfig().Transport == TRANSPORT_FTP) {
+        try {
+            Disconnect();
+        } catch (...) {
+        }
+    }
+    TBaseFtrackerService::StopService();
+}
+
+std::string TTransportSvc2::DescribeDestinations()
+{
+    const TTransportConfig& config = TrConfig();
+    const char delimiter = PathDelimiter();
+    std::string result = config.GetDestination(0) + delimiter + config.DestinationDirectory;
+    if (!config.GetDestination(1).empty())
+        result += ", also to " + config.GetDestination(1) + delimiter + config.DestinationDirectory;
+    return result;
+}
+
+char TTransportSvc2::PathDelimiter()
+{
+    return TrConfig().Transport == TRANSPORT_FTP ? '/' : LocalDelimiter;
+}
+
+void TTransportSvc2::SplitChain(const std::string& Directory, std::vector<std::string>& List)
+{
+    if (TrConfig().DestinationDirectory.empty())
+        return;
+    List.push_back(Directory + ";arg");
+    for (const TDataDirectory& data : DataDirectories) {
+        const std::string path = Directory + LocalDelimiter + data.Name;
+        if (DirectoryExists(path))
+            List.push_back(path + ";" + data.Extension);
+    }
+    // Before the pass reads any entry, so the renamed files go out in this pass.
+    RenameCorToScb(Directory + LocalDelimiter + ComptageDirectory);
+}
+
+void TTransportSvc2::RenameCorToScb(const std::string& Directory)
+{
+    for (const TSearchRec& rec : FindFiles(Directory, "cor")) {
+        if ((rec.Attr & (faDirectory | faHidden | faSysFile)) != 0)
+            continue;
+        const std::string newName = LowerCase(ChangeFileExt(rec.Name, ".scb"));
+        const std::string target = Directory + LocalDelimiter + newName;
+        if (FileExists(target))
+            DeleteFile(target);
+        RenameFile(Directory + LocalDelimiter + rec.Name, target);
+    }
+}
+
+void TTransportSvc2::BeforeDestination()
+{
+    CurrentRemoteDir.clear();
+    const TTransportConfig& config = TrConfig();
+    if (config.Transport != TRANSPORT_FTP)
+        return;
+    IdFTP.TransferType = ftBinary;
+    IdFTP.Host = config.GetDestination(DestinationIndex);
+    IdFTP.Passive = config.PassiveMode;
+    IdFTP.Port = config.Port;
+    IdFTP.Username = config.Username;
+    IdFTP.Password = config.Password;
+    IdFTP.ReadTimeout = 3600000;
+    IdFTP.ProxySettings.ProxyType = static_cast<TIdFtpProxyType>(config.ProxyType);
+    IdFTP.ProxySettings.Host = config.ProxyHost;
+    IdFTP.ProxySettings.Port = config.ProxyPort;
+    IdFTP.ProxySettings.UserName = config.ProxyUser;
+    IdFTP.ProxySettings.Password = config.ProxyPassword;
+    if (!config.LogDetailed)
+        return;
+    std::string line = Format("Connecting to %s:%d as \"%s\" password \"%s\"", IdFTP.Host.c_str(), IdFTP.Port,
+                              IdFTP.Username.c_str(), MaskedPassword);
+    if (config.ProxyType != 0) {
+        line += ' ';
+        line += Format("via %s:%d as \"%s\" password \"%s\" (method %s)", IdFTP.ProxySettings.Host.c_str(),
+                       IdFTP.ProxySettings.Port, IdFTP.ProxySettings.UserName.c_str(), MaskedPassword,
+                       ProxyTypeToStr(config.ProxyType).c_str());
+    }
+    ReportEvent(0, line);
+}
+
+void TTransportSvc2::AfterDestination()
+{
+    if (TrConfig().Transport == TRANSPORT_FTP)
+        Disconnect();
+}
+
+std::string TTransportSvc2::RemoteDirectoryOf(const std::string& Path)
+{
+    const std::string& destinationDirectory = TrConfig().DestinationDirectory;
+    if (SameText(ExtractFileName(Path), ShopInfoFile))
+        return destinationDirectory;
+    return destinationDirectory + PathDelimiter() + HoldingDirectoryName(Path);
+}
+
+bool TTransportSvc2::TransferFile(const std::string& Path, const std::string& /*EntryText*/, bool& Continue)
+{
+    if (ServiceThread().Terminated()) {
+        Continue = false;
+        return false;
+    }
+    const TTransportConfig& config = TrConfig();
+    if (config.LogDetailed)
+        ReportEvent(0, "transmitting file " + Path);
+    const std::string destination = config.GetDestination(DestinationIndex);
+    const std::string name = ExtractFileName(Path);
+    const std::string remoteDir = RemoteDirectoryOf(Path);
+    const bool ftp = config.Transport == TRANSPORT_FTP;
+    try {
+        TransferActive = true;
+        try {
+            EnsureConnected();
+            if (remoteDir != CurrentRemoteDir) {
+                if (ftp)
+                    ForceFtpDirectory("/" + remoteDir);
+                else
+                    ForceLocalDirectory(LocalPath(destination + LocalDelimiter + remoteDir));
+                CurrentRemoteDir = remoteDir;
+            }
+            if (ftp)
+                FtpPutFile(Path, "/" + remoteDir, name);
+            else
+                CopyLocalFile(Path, LocalPath(destination + LocalDelimiter + remoteDir), name);
+        } catch (...) {
+            TransferActive = false;
+            SetLastFile(Path, false, 2);
+            throw;
+        }
+        TransferActive = false;
+        SetLastFile(Path, true, 2);
+    } catch (const std::exception& e) {
+        ReportEvent(3, Format("Failed to copy %s to %s", name.c_str(), remoteDir.c_str()) + " : " + e.what());
+        throw;
+    }
+    ServiceThread().ProcessRequests(false);
+    return true;
+}
+
+void TTransportSvc2::ForceLocalDirectory(const std::string& Path)
+{
+    if (!ForceDirectories(Path)) {
+        const int code = errno;
+        throw EOSError("Can't create directory: " + Path + " : " + SysErrorMessage(code), code);
+    }
+}
+
+void TTransportSvc2::ForceFtpDirectory(const std::string& Path)
+{
+    if (!FtpForceDir(Path, IdFTP)) {
+        const int code = errno;
+        throw EOSError("Can't create directory: " + Path + " : " + SysErrorMessage(code), code);
+    }
+}
+
+// A copy that fails midway leaves the previous file in place, never a torn one.
+void TTransportSvc2::CopyLocalFile(const std::string& Source, const std::string& Directory, const std::string& Name)
+{
+    if (!CopyFileWhole(Source, Directory + LocalDelimiter + Name))
+        RaiseOSError(errno);
+}
+
+void TTransportSvc2::FtpPutFile(const std::string& Source, const std::string& Directory, const std::string& Name)
+{
+    IdFTP.ChangeDir(Directory);
+    IdFTP.Put(Source, Name);
+}
+
+void TTransportSvc2::EnsureConnected()
+{
+    const TTransportConfig& config = TrConfig();
+    if (config.Transport != TRANSPORT_FTP)
+        return;
+    if (!config.Connection.empty())
+        RasConnect();
+    if (!IdFTP.Connected())
+        IdFTP.Connect();
+}
+
+void TTransportSvc2::Disconnect()
+{
+    if (IdFTP.Connected()) {
+        std::exception_ptr abortError;
+        if (TransferActive) {
+            try {
+                IdFTP.Abort();
+            } catch (...) {
+                abortError = std::current_exception();
+            }
+        }
+        IdFTP.Quit();
+        if (abortError)
+            std::rethrow_exception(abortError);
+    }
+    if (!TrConfig().Connection.empty())
+        RasDisconnect();
+}
+
+// Dial-up: keeps or dials the Connection entry. Not wired to the dial-up routines yet.
+void TTransportSvc2::RasConnect() {}
+
+// Dial-up: hangs up the line this service dialled, after the disconnection delay. Not wired yet.
+void TTransportSvc2::RasDisconnect() {}

@@ -1,0 +1,59 @@
+// The transport service of ferrix2: sends every changed data file of the tracked directories to one
+// or two destinations, by file copy (COPY) or by FTP.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "foundation/idftp.h"
+#include "service/ftsrvbase.h"
+
+class TTransportConfig;
+
+class TTransportSvc2 : public TBaseFtrackerService {
+public:
+    TTransportSvc2();            // runs ServiceCreate
+    ~TTransportSvc2() override;  // runs ServiceDestroy
+
+    TIdFTP IdFTP;
+    bool TransferActive = false;   // inside the transfer steps of TransferFile
+    std::string CurrentRemoteDir;  // remote directory known to exist at the current destination
+    std::string ActiveRasConnection;  // phonebook entry this service dialled itself
+
+    void ServiceCreate();
+    void ServiceDestroy();
+
+    TServiceController GetServiceController() override;
+    bool StartService() override;
+    void StopService() override;
+    void AfterDestination() override;
+    void BeforeDestination() override;
+    void SplitChain(const std::string& Directory, std::vector<std::string>& List) override;
+    bool TransferFile(const std::string& Path, const std::string& EntryText, bool& Continue) override;
+
+    std::string DescribeDestinations();
+    void RenameCorToScb(const std::string& Directory);
+    void ForceLocalDirectory(const std::string& Path);
+    void ForceFtpDirectory(const std::string& Path);
+    void CopyLocalFile(const std::string& Source, const std::string& Directory, const std::string& Name);
+    void FtpPutFile(const std::string& Source, const std::string& Directory, const std::string& Name);
+    char PathDelimiter();
+
+    // The directory, relative to the destination, that receives the file of a local path.
+    std::string RemoteDirectoryOf(const std::string& Path);
+
+    // The FTP connection (and, when Connection is set, the dial-up line) of the current destination.
+    void EnsureConnected();
+    void Disconnect();
+    void RasConnect();
+    void RasDisconnect();
+
+    TTransportConfig& TrConfig();
+};
+
+// The service object of the program.
+extern TTransportSvc2* TransportSvc2;
+
+// The control handler given to whoever controls the service: queues the code to TransportSvc2.
+void ServiceController(uint32_t CtrlCode);

@@ -1,0 +1,229 @@
+// Failures on the main road lose nothing: the built ferrix2 program logs each file that could not be
+// sent, leaves it out of the status file, and sends it by a later pass once the fault is gone; a stop
+// request during a pass sends no further file.
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ferrixrun.h"
+#include "ftpserver.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> Stored(const FtpServer& server)
+{
+    std::vector<std::string> names;
+    for (const std::string& command : server.Commands())
+        if (command.rfind("STOR ", 0) == 0)
+            names.push_back(command.substr(5));
+    return names;
+}
+
+// The names of the "Failed to copy NAME to DIR : REASON" lines; each must give a reason.
+std::set<std::string> FailedNames(const Ferrix2Run& run, const std::string& remoteDir)
+{
+    std::set<std::string> names;
+    for (const std::string& line : run.LogLines("Failed to copy ")) {
+        const std::size_t to = line.find(" to " + remoteDir + " : ");
+        EXPECT_NE(to, std::string::npos) << line;
+        if (to == std::string::npos)
+            continue;
+        EXPECT_GT(line.size(), to + remoteDir.size() + 7) << "no reason in: " << line;
+        names.insert(line.substr(std::string("Failed to copy ").size(), to - std::string("Failed to copy ").size()));
+    }
+    return names;
+}
+
+Ferrix2Settings FtpSettings(const std::string& shop, const FtpServer& server)
+{
+    Ferrix2Settings settings;
+    settings.TrackDirectory = shop;
+    settings.Transport = "FTP";
+    settings.Destination0 = server.Host();
+    settings.Port = server.Port();
+    settings.PassiveMode = true;
+    settings.Username = server.User();
+    settings.Password = server.Password();
+    settings.TimeBetweenActions = 1;
+    return settings;
+}
+
+std::string Content(const std::string& name)
+{
+    std::string text;
+    while (text.size() < 4096)
+        text += name + " ";
+    return text;
+}
+
+// caisse/cNNN.txt for NNN = 1..count, 4 KiB each.
+std::vector<std::string> MakeCaisse(const std::string& shop, int count)
+{
+    fs::create_directories(shop + "/caisse");
+    std::vector<std::string> names;
+    for (int i = 1; i <= count; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "c%03d.txt", i);
+        WriteTextFile(shop + "/caisse/" + name, Content(name));
+        names.push_back(name);
+    }
+    return names;
+}
+
+std::set<std::string> AsSet(const std::vector<std::string>& names)
+{
+    return std::set<std::string>(names.begin(), names.end());
+}
+
+}  // namespace
+
+TEST(Ferrix2Failure, FtpServerStoppedDuringAPassLosesNothing)
+{
+    FtpServer server;
+    Ferrix2Run run(FERRIX2_PROGRAM);
+    const std::string shop = run.Path("data/Shop12");
+    const std::vector<std::string> all = MakeCaisse(shop, 200);
+    run.WriteIni(Ferrix2Ini(FtpSettings(shop, server)));
+    run.Start();
+
+    ASSERT_TRUE(WaitFor([&] { return Stored(server).size() >= 5; }, std::chrono::seconds(60))) << run.Log();
+    server.Stop();
+    ASSERT_TRUE(run.WaitForLog(" files OK, 0 files bad, elapsed ")) << run.Log();
+    const std::set<std::string> failed = FailedNames(run, "central/caisse");
+    const std::vector<std::string> listed = StatusFileNames(shop + "/caisse/tr2list0.dst");
+
+    // Every file of the pass was either sent and listed, or logged as failed and left out.
+    ASSERT_FALSE(failed.empty());
+    ASSERT_FALSE(listed.empty());
+    std::set<std::string> both;
+    std::set_intersection(failed.begin(), failed.end(), listed.begin(), listed.end(),
+                          std::inserter(both, both.begin()));
+    EXPECT_TRUE(both.empty());
+    EXPECT_EQ(failed.size() + listed.size(), all.size());
+    for (const std::string& name : listed)
+        EXPECT_EQ(ReadTextFile(server.LocalPath("/central/caisse/" + name)), Content(name)) << name;
+    EXPECT_EQ(run.CountLog("processed " + std::to_string(listed.size()) + " files OK, 0 files bad, elapsed "), 1);
+
+    // Once the server is back, a later pass sends exactly the files that failed.
+    const std::string resent = "processed " + std::to_string(failed.size()) + " files OK, 0 files bad, elapsed ";
+    const int seen = run.CountLog(resent);
+    server.ClearCommands();
+    server.Restart();
+    ASSERT_TRUE(run.WaitForLog(resent, seen + 1)) << run.Log();
+    EXPECT_EQ(AsSet(Stored(server)), failed);
+    EXPECT_EQ(Stored(server).size(), failed.size());
+    EXPECT_EQ(AsSet(StatusFileNames(shop + "/caisse/tr2list0.dst")), AsSet(all));
+    for (const std::string& name : all)
+        EXPECT_EQ(ReadTextFile(server.LocalPath("/central/caisse/" + name)), Content(name)) << name;
+    EXPECT_EQ(run.Stop(), 0);
+}
+
+class Ferrix2Blocked : public ::testing::TestWithParam<const char*> {};
+
+// A regular file stands where the destination's data directory should be: the files of that
+// directory fail with the reason, the others go, and the failed ones follow once it is gone.
+TEST_P(Ferrix2Blocked, DestinationDirectoryThatCannotBeMadeLosesNothing)
+{
+    const bool ftp = std::string(GetParam()) == "FTP";
+    FtpServer server;
+    Ferrix2Run run(FERRIX2_PROGRAM);
+    const std::string shop = run.Path("data/Shop12");
+    MakeDemoShop(shop);
+    Ferrix2Settings settings = FtpSettings(shop, server);
+    std::string destination = server.Home();
+    if (!ftp) {
+        destination = run.Path("dest0");
+        settings = Ferrix2Settings();
+        settings.TrackDirectory = shop;
+        settings.Destination0 = destination;
+        settings.TimeBetweenActions = 1;
+    }
+    const std::string blocker = destination + "/central/caisse";
+    fs::create_directories(destination + "/central");
+    WriteTextFile(blocker, "not a directory");
+    run.WriteIni(Ferrix2Ini(settings));
+    run.Start();
+
+    ASSERT_TRUE(run.WaitForLog("processed 7 files OK, 0 files bad, elapsed ")) << run.Log();
+    const std::vector<std::string> failures = run.LogLines("Failed to copy ");
+    ASSERT_FALSE(failures.empty());
+    const std::string path = ftp ? "/central/caisse" : blocker;
+    const std::string expected = "Failed to copy c1208.txt to central/caisse : Can't create directory: " + path + " : ";
+    EXPECT_EQ(failures[0].substr(0, expected.size()), expected);
+    EXPECT_GT(failures[0].size(), expected.size());
+    if (!ftp) {
+        EXPECT_EQ(failures[0], expected + "File exists");
+    }
+    EXPECT_TRUE(StatusFileNames(shop + "/caisse/tr2list0.dst").empty());
+    EXPECT_EQ(StatusFileNames(shop + "/filters/tr2list0.dst"), std::vector<std::string>{"f1.fif"});
+
+    fs::remove(blocker);
+    ASSERT_TRUE(run.WaitForLog("processed 1 files OK, 0 files bad, elapsed ")) << run.Log();
+    EXPECT_EQ(FilesUnder(destination), DemoShopLanded());
+    EXPECT_EQ(ReadTextFile(destination + "/central/caisse/c1208.txt"), ReadTextFile(shop + "/caisse/c1208.txt"));
+    EXPECT_EQ(StatusFileNames(shop + "/caisse/tr2list0.dst"), std::vector<std::string>{"c1208.txt"});
+    EXPECT_EQ(run.Stop(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, Ferrix2Blocked, ::testing::Values("COPY", "FTP"));
+
+TEST(Ferrix2Failure, FileVanishingBetweenScanAndSendIsSentOnceBack)
+{
+    FtpServer server;
+    Ferrix2Run run(FERRIX2_PROGRAM);
+    const std::string shop = run.Path("data/Shop12");
+    MakeCaisse(shop, 3);
+    run.WriteIni(Ferrix2Ini(FtpSettings(shop, server)));
+    // The server answers nothing until the pass has listed the files and begun with the first.
+    server.Pause();
+    run.Start();
+    ASSERT_TRUE(run.WaitForLog("transmitting file " + shop + "/caisse/c003.txt")) << run.Log();
+    fs::remove(shop + "/caisse/c002.txt");
+    server.Resume();
+
+    ASSERT_TRUE(run.WaitForLog("processed 2 files OK, 0 files bad, elapsed ")) << run.Log();
+    const std::vector<std::string> failures = run.LogLines("Failed to copy ");
+    ASSERT_EQ(failures.size(), 1u) << run.Log();
+    EXPECT_EQ(failures[0].rfind("Failed to copy c002.txt to central/caisse : Can't open " + shop + "/caisse/c002.txt", 0),
+              0u)
+        << failures[0];
+    EXPECT_EQ(Stored(server), (std::vector<std::string>{"c003.txt", "c001.txt"}));
+    EXPECT_EQ(AsSet(StatusFileNames(shop + "/caisse/tr2list0.dst")), (std::set<std::string>{"c001.txt", "c003.txt"}));
+
+    WriteTextFile(shop + "/caisse/c002.txt", Content("c002.txt"));
+    ASSERT_TRUE(run.WaitForLog("processed 1 files OK, 0 files bad, elapsed ")) << run.Log();
+    EXPECT_EQ(Stored(server), (std::vector<std::string>{"c003.txt", "c001.txt", "c002.txt"}));
+    EXPECT_EQ(ReadTextFile(server.LocalPath("/central/caisse/c002.txt")), Content("c002.txt"));
+    EXPECT_EQ(AsSet(StatusFileNames(shop + "/caisse/tr2list0.dst")),
+              (std::set<std::string>{"c001.txt", "c002.txt", "c003.txt"}));
+    EXPECT_EQ(run.Stop(), 0);
+}
+
+TEST(Ferrix2Failure, StopRequestDuringAPassSendsNoFurtherFile)
+{
+    FtpServer server;
+    Ferrix2Run run(FERRIX2_PROGRAM);
+    const std::string shop = run.Path("data/Shop12");
+    MakeCaisse(shop, 5);
+    run.WriteIni(Ferrix2Ini(FtpSettings(shop, server)));
+    // The first file waits for the server; the stop request arrives meanwhile.
+    server.Pause();
+    run.Start();
+    ASSERT_TRUE(run.WaitForLog("transmitting file " + shop + "/caisse/c005.txt")) << run.Log();
+    run.Signal(SIGTERM);
+    ASSERT_TRUE(WaitFor([&] { return run.SignalTaken(SIGTERM); }));
+    server.Resume();
+
+    EXPECT_EQ(run.WaitForExit(std::chrono::seconds(30)), 0) << run.Log();
+    EXPECT_EQ(run.CountLog("transmitting file "), 1) << run.Log();
+    EXPECT_EQ(Stored(server), std::vector<std::string>{"c005.txt"});
+    EXPECT_EQ(StatusFileNames(shop + "/caisse/tr2list0.dst"), std::vector<std::string>{"c005.txt"});
+    EXPECT_EQ(run.CountLog("Failed to copy"), 0);
+    EXPECT_EQ(run.CountLog("TransportSvc2 service stopped"), 1);
+}

@@ -1,0 +1,412 @@
+// The transport service's own work, in process: the chain entries and the counting-file rename,
+// the destination texts, the connection line, where a file goes, the local copy and its errors,
+// the file handler's guard, and the FTP steps against a real server on loopback.
+#include <cerrno>
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+#include "foundation/debuglog.h"
+#include "foundation/trcnst.h"
+#include "foundation/trconfig.h"
+#include "ftpserver.h"
+#include "service/trsrv2.h"
+#include "testkit.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A service object that is not started: its lock exists and its log goes to a file of the test.
+class TransportService : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Svc.StateLock = std::make_unique<std::mutex>();
+        SetLogTarget(nullptr, LogPath());
+    }
+    void TearDown() override { ClearLogTarget(); }
+
+    std::string LogPath() const { return Dir / "ferrix.log"; }
+    std::string Log() const { return ReadTextFile(LogPath()); }
+    TTransportConfig& Config() { return Svc.TrConfig(); }
+
+    // The message parts of the log lines.
+    std::vector<std::string> LogMessages() const
+    {
+        std::vector<std::string> messages;
+        const std::string log = Log();
+        std::size_t at = 0;
+        while (at < log.size()) {
+            std::size_t end = log.find('\n', at);
+            if (end == std::string::npos)
+                end = log.size();
+            std::string line = log.substr(at, end - at);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            const std::size_t tab = line.find('\t');
+            messages.push_back(tab == std::string::npos ? line : line.substr(tab + 1));
+            at = end + 1;
+        }
+        return messages;
+    }
+
+    TempDir Dir;
+    TTransportSvc2 Svc;
+};
+
+std::vector<std::string> Stored(const FtpServer& server)
+{
+    std::vector<std::string> names;
+    for (const std::string& command : server.Commands())
+        if (command.rfind("STOR ", 0) == 0)
+            names.push_back(command.substr(5));
+    return names;
+}
+
+}  // namespace
+
+TEST_F(TransportService, IdentityAndDefaults)
+{
+    EXPECT_EQ(Svc.Name, "TransportSvc2");
+    EXPECT_EQ(Svc.DisplayName, "TOLVANE Transport Service 2");
+    EXPECT_EQ(Svc.ConfigFileName, "ferrix.ini");
+    EXPECT_EQ(Svc.InfoPipeName, "TrSvc2Info");
+    EXPECT_EQ(Svc.ControlPipeName, "TrSvc2Control");
+    EXPECT_EQ(Svc.LogFileName, "ferrix.log");
+    ASSERT_NE(dynamic_cast<TTransportConfig*>(Svc.Config.get()), nullptr);
+
+    // The control handler queues the code to the program's service object.
+    TransportSvc2 = &Svc;
+    Svc.GetServiceController()(SERVICE_CONTROL_INTERROGATE);
+    uint32_t code = 0;
+    EXPECT_TRUE(Svc.ServiceThread().PeekRequest(code));
+    EXPECT_EQ(code, SERVICE_CONTROL_INTERROGATE);
+    TransportSvc2 = nullptr;
+}
+
+TEST_F(TransportService, SplitChainListsTheDataDirectoriesThatExistAndRenamesCountingFiles)
+{
+    const std::string shop = Dir / "Shop12";
+    fs::create_directories(shop + "/comptage");
+    WriteTextFile(shop + "/comptage/A.COR", "a");
+
+    // Without a destination directory nothing is listed and nothing renamed.
+    std::vector<std::string> entries;
+    Svc.SplitChain(shop, entries);
+    EXPECT_TRUE(entries.empty());
+    EXPECT_TRUE(fs::exists(shop + "/comptage/A.COR"));
+
+    Config().DestinationDirectory = "central";
+    const std::string bare = Dir / "Bare";
+    fs::create_directories(bare);
+    Svc.SplitChain(bare, entries);
+    EXPECT_EQ(entries, std::vector<std::string>{bare + ";arg"});
+
+    entries.clear();
+    fs::create_directories(shop + "/footfall");
+    fs::create_directories(shop + "/messages");
+    fs::create_directories(shop + "/caisse");
+    WriteTextFile(shop + "/filters", "a file, not a directory");
+    fs::create_directories(shop + "/other");
+    Svc.SplitChain(shop, entries);
+    EXPECT_EQ(entries, (std::vector<std::string>{shop + ";arg", shop + "/comptage;scb", shop + "/caisse;txt",
+                                                 shop + "/messages;msg", shop + "/footfall;txt"}));
+    EXPECT_EQ(ReadTextFile(shop + "/comptage/a.scb"), "a");
+    EXPECT_FALSE(fs::exists(shop + "/comptage/A.COR"));
+}
+
+TEST_F(TransportService, RenameCorToScbReplacesAndLeavesOtherEntriesAlone)
+{
+    const std::string dir = Dir / "comptage";
+    fs::create_directories(dir + "/d.cor");
+    WriteTextFile(dir + "/R0412.COR", "new");
+    WriteTextFile(dir + "/r0412.scb", "old");
+    WriteTextFile(dir + "/MiXed.Cor", "mixed");
+    WriteTextFile(dir + "/.hidden.cor", "hidden");
+    WriteTextFile(dir + "/keep.txt", "keep");
+
+    Svc.RenameCorToScb(dir);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".hidden.cor", "d.cor", "keep.txt", "mixed.scb", "r0412.scb"}));
+    EXPECT_EQ(ReadTextFile(dir + "/r0412.scb"), "new");
+    EXPECT_EQ(ReadTextFile(dir + "/mixed.scb"), "mixed");
+
+    EXPECT_NO_THROW(Svc.RenameCorToScb(Dir / "missing"));
+}
+
+TEST_F(TransportService, DestinationsAndRemoteDirectories)
+{
+    Config().Transport = TRANSPORT_FTP;
+    Config().SetDestination(0, "host-a");
+    Config().DestinationDirectory = "central";
+    EXPECT_EQ(Svc.DescribeDestinations(), "host-a/central");
+    Config().SetDestination(1, "host-b");
+    EXPECT_EQ(Svc.DescribeDestinations(), "host-a/central, also to host-b/central");
+
+    EXPECT_EQ(Svc.RemoteDirectoryOf("/data/Shop12/comptage/r0412.scb"), "central/comptage");
+    EXPECT_EQ(Svc.RemoteDirectoryOf("/data/Shop12/t01.arg"), "central/Shop12");
+    EXPECT_EQ(Svc.RemoteDirectoryOf("/data/Shop12/shopinfo.arg"), "central");
+    EXPECT_EQ(Svc.RemoteDirectoryOf("/data/Shop12/ShopInfo.ARG"), "central");
+    EXPECT_EQ(Svc.RemoteDirectoryOf("/data/Shop12/caisse/shopinfo.arg.txt"), "central/caisse");
+    // A tracked directory written with a trailing delimiter still names its own folder.
+    EXPECT_EQ(Svc.RemoteDirectoryOf("/data/Shop12//t01.arg"), "central/Shop12");
+}
+
+TEST_F(TransportService, ConnectionLineNamesAccountsButMasksPasswords)
+{
+    Config().Transport = TRANSPORT_FTP;
+    Config().SetDestination(0, "host-a");
+    Config().SetDestination(1, "host-b");
+    Config().Port = 2121;
+    Config().Username = "shop12";
+    Config().Password = "ftp-secret";
+    Config().PassiveMode = true;
+    Config().ProxyType = 2;
+    Config().ProxyHost = "proxy";
+    Config().ProxyPort = 8021;
+    Config().ProxyUser = "puser";
+    Config().ProxyPassword = "proxy-secret";
+
+    // Without detailed logging the client is set up silently.
+    Svc.DestinationIndex = 1;
+    Svc.CurrentRemoteDir = "central/caisse";
+    Svc.BeforeDestination();
+    EXPECT_TRUE(Svc.CurrentRemoteDir.empty());
+    EXPECT_EQ(Svc.IdFTP.Host, "host-b");
+    EXPECT_EQ(Svc.IdFTP.Port, 2121);
+    EXPECT_TRUE(Svc.IdFTP.Passive);
+    EXPECT_EQ(Svc.IdFTP.Username, "shop12");
+    EXPECT_EQ(Svc.IdFTP.Password, "ftp-secret");
+    EXPECT_EQ(Svc.IdFTP.ReadTimeout, 3600000);
+    EXPECT_EQ(Svc.IdFTP.ProxySettings.ProxyType, fpcmSite);
+    EXPECT_EQ(Svc.IdFTP.ProxySettings.Password, "proxy-secret");
+    EXPECT_FALSE(fs::exists(LogPath()));
+
+    Config().LogDetailed = true;
+    Svc.DestinationIndex = 0;
+    Svc.BeforeDestination();
+    Config().ProxyType = 0;
+    Svc.BeforeDestination();
+    EXPECT_EQ(LogMessages(), (std::vector<std::string>{
+                                 "Connecting to host-a:2121 as \"shop12\" password \"****\" via proxy:8021 as "
+                                 "\"puser\" password \"****\" (method SITE)",
+                                 "Connecting to host-a:2121 as \"shop12\" password \"****\"",
+                             }));
+    EXPECT_EQ(Log().find("secret"), std::string::npos);
+
+    // COPY destinations need no connection line.
+    Config().Transport = TRANSPORT_COPY;
+    Svc.BeforeDestination();
+    EXPECT_EQ(LogMessages().size(), 2u);
+}
+
+TEST_F(TransportService, CopyLocalFileReplacesTheTargetWhole)
+{
+    const std::string source = Dir / "source.txt";
+    const std::string target = Dir / "dest";
+    fs::create_directories(target);
+    WriteTextFile(source, "fresh content");
+    SetFileTime(source, 1700000000, 250);
+    WriteTextFile(target + "/name.txt", "older and longer content");
+
+    Svc.CopyLocalFile(source, target, "name.txt");
+    EXPECT_EQ(ReadTextFile(target + "/name.txt"), "fresh content");
+    EXPECT_EQ(fs::last_write_time(target + "/name.txt"), fs::last_write_time(source));
+    EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator()), 1);
+
+    try {
+        Svc.CopyLocalFile(Dir / "missing.txt", target, "name.txt");
+        ADD_FAILURE() << "no error";
+    } catch (const EOSError& e) {
+        EXPECT_EQ(e.ErrorCode, ENOENT);
+        EXPECT_EQ(std::string(e.what()), "System Error.  Code: 2.\r\nNo such file or directory");
+    }
+    EXPECT_EQ(ReadTextFile(target + "/name.txt"), "fresh content");
+}
+
+// A copy that fails midway (here: at the file size limit) leaves the previous file whole, or no
+// file at all where there was none, and no temporary file.
+TEST_F(TransportService, CopyLocalFileFailingMidwayLeavesNoTornFile)
+{
+    const std::string source = Dir / "big.txt";
+    const std::string target = Dir / "dest";
+    fs::create_directories(target);
+    WriteTextFile(source, std::string(256 * 1024, 'n'));
+    WriteTextFile(target + "/big.txt", "previous whole file");
+
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = old;
+    limited.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    std::vector<std::string> messages;
+    for (const char* name : {"big.txt", "new.txt"}) {
+        try {
+            Svc.CopyLocalFile(source, target, name);
+        } catch (const EOSError& e) {
+            messages.push_back(e.what());
+        }
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(messages, std::vector<std::string>(2, "System Error.  Code: 27.\r\nFile too large"));
+    EXPECT_TRUE(ReadTextFile(target + "/big.txt") == "previous whole file");
+    EXPECT_FALSE(fs::exists(target + "/new.txt"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator()), 1);
+}
+
+TEST_F(TransportService, ForceLocalDirectoryNamesThePathAndTheReason)
+{
+    WriteTextFile(Dir / "central", "a file in the way");
+    EXPECT_NO_THROW(Svc.ForceLocalDirectory(Dir / "made/a/b"));
+    EXPECT_TRUE(fs::is_directory(Dir / "made/a/b"));
+    try {
+        Svc.ForceLocalDirectory(Dir / "central/caisse");
+        ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_EQ(std::string(e.what()), "Can't create directory: " + Dir / "central/caisse" + " : File exists");
+    }
+}
+
+TEST_F(TransportService, TransferFileCopiesRecordsAndReportsFailures)
+{
+    const std::string shop = Dir / "Shop12";
+    const std::string destination = Dir / "dest";
+    fs::create_directories(shop + "/caisse");
+    WriteTextFile(shop + "/caisse/c1.txt", "c1");
+    Config().SetDestination(0, destination);
+    Config().DestinationDirectory = "central";
+    Config().LogDetailed = true;
+
+    bool more = true;
+    Svc.BeforeDestination();
+    EXPECT_TRUE(Svc.TransferFile(shop + "/caisse/c1.txt", shop + "/caisse;txt", more));
+    EXPECT_TRUE(more);
+    EXPECT_EQ(ReadTextFile(destination + "/central/caisse/c1.txt"), "c1");
+    EXPECT_EQ(Svc.CurrentRemoteDir, "central/caisse");
+    EXPECT_FALSE(Svc.LastFileOK.empty());
+    EXPECT_NE(Svc.LastFileOK.find("c1.txt"), std::string::npos);
+
+    // The file vanished: the error is logged with the file and the remote directory, recorded as
+    // the last failed file, and passed on.
+    EXPECT_THROW(Svc.TransferFile(shop + "/caisse/c2.txt", "", more), EOSError);
+    EXPECT_FALSE(Svc.TransferActive);
+    EXPECT_NE(Svc.LastFileBad.find("c2.txt"), std::string::npos);
+    EXPECT_EQ(LogMessages(), (std::vector<std::string>{
+                                 "transmitting file " + shop + "/caisse/c1.txt",
+                                 "transmitting file " + shop + "/caisse/c2.txt",
+                                 "Failed to copy c2.txt to central/caisse : System Error.  Code: 2. No such file or "
+                                 "directory",
+                             }));
+
+    // Once the service is told to stop, no further file is handled and nothing is logged.
+    Svc.ServiceThread().Terminate();
+    more = true;
+    const std::string lastOk = Svc.LastFileOK;
+    EXPECT_FALSE(Svc.TransferFile(shop + "/caisse/c1.txt", "", more));
+    EXPECT_FALSE(more);
+    EXPECT_EQ(LogMessages().size(), 3u);
+    EXPECT_EQ(Svc.LastFileOK, lastOk);
+}
+
+TEST_F(TransportService, FtpDestinationMakesEachRemoteDirectoryOncePerDestination)
+{
+    FtpServer server;
+    const std::string shop = Dir / "Shop12";
+    fs::create_directories(shop + "/caisse");
+    for (const char* name : {"c1.txt", "c2.txt"})
+        WriteTextFile(shop + "/caisse/" + name, name);
+    Config().Transport = TRANSPORT_FTP;
+    Config().SetDestination(0, server.Host());
+    Config().Port = server.Port();
+    Config().PassiveMode = true;
+    Config().Username = server.User();
+    Config().Password = server.Password();
+    Config().DestinationDirectory = "central";
+
+    bool more = true;
+    for (int destination = 0; destination < 2; ++destination) {
+        Svc.BeforeDestination();
+        EXPECT_TRUE(Svc.TransferFile(shop + "/caisse/c2.txt", "", more));
+        EXPECT_TRUE(Svc.TransferFile(shop + "/caisse/c1.txt", "", more));
+        Svc.AfterDestination();
+        EXPECT_FALSE(Svc.IdFTP.Connected());
+    }
+    std::vector<std::string> walk;
+    for (const std::string& command : server.Commands())
+        if (command.rfind("CWD ", 0) == 0 || command.rfind("MKD ", 0) == 0 || command.rfind("STOR ", 0) == 0 ||
+            command == "QUIT")
+            walk.push_back(command);
+    EXPECT_EQ(walk, (std::vector<std::string>{
+                        // first destination: the directory is made, then each file is stored there
+                        "CWD /central/caisse", "CWD /central", "MKD /central", "CWD /central",
+                        "MKD /central/caisse", "CWD /central/caisse", "CWD /central/caisse", "STOR c2.txt",
+                        "CWD /central/caisse", "STOR c1.txt", "QUIT",
+                        // next destination: made sure of again, found at once
+                        "CWD /central/caisse", "CWD /central/caisse", "STOR c2.txt", "CWD /central/caisse",
+                        "STOR c1.txt", "QUIT"}));
+    EXPECT_EQ(ReadTextFile(server.LocalPath("/central/caisse/c1.txt")), "c1.txt");
+}
+
+TEST_F(TransportService, FtpFailuresAreLoggedAndTheNextFileConnectsAgain)
+{
+    FtpServer server;
+    const std::string shop = Dir / "Shop12";
+    fs::create_directories(shop + "/caisse");
+    WriteTextFile(shop + "/caisse/c1.txt", "c1");
+    Config().Transport = TRANSPORT_FTP;
+    Config().SetDestination(0, server.Host());
+    Config().Port = server.Port();
+    Config().PassiveMode = true;
+    Config().Username = server.User();
+    Config().Password = "wrong";
+    Config().DestinationDirectory = "central";
+
+    bool more = true;
+    Svc.BeforeDestination();
+    EXPECT_THROW(Svc.TransferFile(shop + "/caisse/c1.txt", "", more), Exception);
+    const std::vector<std::string> messages = LogMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("Failed to copy c1.txt to central/caisse : ", 0), 0u) << messages[0];
+    EXPECT_GT(messages[0].size(), std::string("Failed to copy c1.txt to central/caisse : ").size());
+
+    Config().Password = server.Password();
+    Svc.BeforeDestination();
+    EXPECT_TRUE(Svc.TransferFile(shop + "/caisse/c1.txt", "", more));
+    EXPECT_EQ(Stored(server), std::vector<std::string>{"c1.txt"});
+    Svc.AfterDestination();
+}
+
+TEST_F(TransportService, DisconnectAbortsATransferUnderWayBeforeQuitting)
+{
+    FtpServer server;
+    Config().Transport = TRANSPORT_FTP;
+    Config().SetDestination(0, server.Host());
+    Config().Port = server.Port();
+    Config().Username = server.User();
+    Config().Password = server.Password();
+
+    Svc.BeforeDestination();
+    EXPECT_NO_THROW(Svc.Disconnect());  // not connected: nothing to do
+    Svc.EnsureConnected();
+    ASSERT_TRUE(Svc.IdFTP.Connected());
+    server.ClearCommands();
+    Svc.TransferActive = true;
+    Svc.Disconnect();
+    EXPECT_FALSE(Svc.IdFTP.Connected());
+    EXPECT_EQ(server.Commands(), (std::vector<std::string>{"ABOR", "QUIT"}));
+
+    // COPY mode never connects.
+    Config().Transport = TRANSPORT_COPY;
+    Svc.EnsureConnected();
+    EXPECT_FALSE(Svc.IdFTP.Connected());
+}
