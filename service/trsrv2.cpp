@@ -1,8 +1,13 @@
 #include "service/trsrv2.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <exception>
+#include <limits>
+#include <thread>
 
+#include "foundation/rasserv.h"
 #include "foundation/trcnst.h"
 #include "foundation/trconfig.h"
 #include "platform/files/findfile.h"
@@ -25,6 +30,9 @@ constexpr TDataDirectory DataDirectories[] = {
 
 constexpr const char* ComptageDirectory = "comptage";
 constexpr const char* ShopInfoFile = "shopinfo.arg";
+
+// One step of the wait before a hang-up.
+constexpr std::chrono::milliseconds HangUpWaitStep{10};
 
 // Passwords never reach the log.
 constexpr const char* MaskedPassword = "****";
@@ -310,8 +318,91 @@ void TTransportSvc2::Disconnect()
         RasDisconnect();
 }
 
-// Dial-up: keeps or dials the Connection entry. Not wired to the dial-up routines yet.
-void TTransportSvc2::RasConnect() {}
+// Keeps the line this service dialled, or dials the Connection entry. Every failure is logged and
+// none is raised: the FTP connect follows in any case.
+void TTransportSvc2::RasConnect()
+{
+    const std::string& connection = TrConfig().Connection;
+    if (!ActiveRasConnection.empty()) {
+        std::vector<TRasConnection> connections;
+        if (RasGetConnections(connections)) {
+            const bool up = std::any_of(connections.begin(), connections.end(), [this](const TRasConnection& conn) {
+                return SameText(conn.Name, ActiveRasConnection);
+            });
+            if (up)
+                return;
+        } else {
+            ReportEvent(3, Format("Failed to get list of active modem connections: %s", RasLastErrorText().c_str()));
+        }
+        // The line dropped (or cannot be seen): dial again.
+        ActiveRasConnection.clear();
+    }
 
-// Dial-up: hangs up the line this service dialled, after the disconnection delay. Not wired yet.
-void TTransportSvc2::RasDisconnect() {}
+    std::vector<std::string> entries;
+    if (!RasGetEntries(entries)) {
+        ReportEvent(3, Format("Failed to retrieve modem conections from default phonebook: %s",
+                              RasLastErrorText().c_str()));
+        return;
+    }
+    if (entries.empty()) {
+        ReportEvent(3, "RAS connections were not found in default notebook");
+        return;
+    }
+    const bool listed = std::any_of(entries.begin(), entries.end(),
+                                    [&connection](const std::string& entry) { return SameText(entry, connection); });
+    if (!listed) {
+        ReportEvent(3, Format("RAS connection \"%s\" is not found in default phonebook", connection.c_str()));
+        return;
+    }
+    if (RasDialEntry(connection)) {
+        ReportEvent(0, Format("Connection to \"%s\" established", connection.c_str()));
+        ActiveRasConnection = connection;
+    } else {
+        ReportEvent(3, Format("Failed to connect to \"%s\": %s", connection.c_str(), RasLastErrorText().c_str()));
+    }
+}
+
+// Hangs up the line this service dialled, after the disconnection delay; at stop without delay.
+void TTransportSvc2::RasDisconnect()
+{
+    if (ActiveRasConnection.empty())
+        return;
+    if (Status() != csStopPending) {
+        const uint32_t delay = DisconnectDelayMs(TrConfig());
+        ReportEvent(0, Format("Pause %u sec before disconnection from \"%s\"", delay / 1000,
+                              ActiveRasConnection.c_str()));
+        WaitBeforeHangUp(delay);
+        // The stop work hangs up, without a pause, when it gets here with the status stop-pending.
+        if (ServiceThread().Terminated())
+            return;
+    }
+    if (RasHangUpByName(ActiveRasConnection))
+        ReportEvent(0, Format("Connection to \"%s\" closed", ActiveRasConnection.c_str()));
+    else
+        ReportEvent(3, Format("Failed to disconnect from \"%s\": %s", ActiveRasConnection.c_str(),
+                              RasLastErrorText().c_str()));
+    // Not tried again, even after a failed hang-up.
+    ActiveRasConnection.clear();
+}
+
+void TTransportSvc2::WaitBeforeHangUp(uint32_t DelayMs)
+{
+    const uint32_t start = TickCount();
+    // Unsigned subtraction is taken modulo 2^32: a wrap of the counter changes nothing.
+    while (!ServiceThread().Terminated() && Status() != csStopPending && !CheckUrgentRequest() &&
+           static_cast<uint32_t>(TickCount() - start) < DelayMs) {
+        ServiceThread().ProcessRequests(false);
+        std::this_thread::sleep_for(HangUpWaitStep);
+    }
+}
+
+uint32_t DisconnectDelayMs(const TTransportConfig& Config)
+{
+    int64_t delay = int64_t{Config.DisconnDelay} * 60000;
+    if (!Config.ExactTimeMode) {
+        const int64_t halfInterval = int64_t{Config.TimeBetweenActions} * 1000 / 2;
+        if (halfInterval < delay)
+            delay = halfInterval;
+    }
+    return static_cast<uint32_t>(std::clamp<int64_t>(delay, 0, std::numeric_limits<int32_t>::max()));
+}

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "foundation/idftp.h"
+#include "platform/time/tickcount.h"
 #include "service/ftsrvbase.h"
 
 class TTransportConfig;
@@ -48,9 +50,19 @@ public:
     void Disconnect();
     void RasConnect();
     void RasDisconnect();
+    // Holds the dial-up line for DelayMs while the framework handles waiting control requests;
+    // ends early when the service is stopping or an urgent request waits.
+    void WaitBeforeHangUp(uint32_t DelayMs);
+
+    // The millisecond tick count that times the pause before a hang-up; tests replace it.
+    std::function<uint32_t()> TickCount = GetTickCount;
 
     TTransportConfig& TrConfig();
 };
+
+// Milliseconds to hold a dial-up line before hanging it up: DisconnDelay minutes, in interval
+// mode at most half the interval. Negative settings give 0; the result never exceeds INT32_MAX.
+uint32_t DisconnectDelayMs(const TTransportConfig& Config);
 
 // The service object of the program.
 extern TTransportSvc2* TransportSvc2;
