@@ -586,7 +586,7 @@ void TBaseFtrackerService::ProcessEntries(size_t Destination, TDateTime PassStar
         const std::string directory = GetField(entry, ';', 0);
         std::string extension = GetField(entry, ';', 1);
         if (extension.empty())
-            extension.assign(1, '*');  // (not = "*": GCC 12 -O2 reports a false -Wrestrict)
+            extension.assign(1, '*');  // assigned, not = "*": GCC 12 at -O2 warns falsely (-Wrestrict)
         const std::string statusFileName = GetStatusFileName(StatusFiles[Destination], -1);
         const TDateTime entryStart = Clock();
 

@@ -69,20 +69,14 @@ std::vector<std::string> Stored(const FtpServer& server)
 
 }  // namespace
 
-TEST_F(TransportService, IdentityAndDefaults)
+// The control handler queues the code to the program's service object.
+TEST_F(TransportService, ControlHandlerQueuesToTheServiceObject)
 {
-    EXPECT_EQ(Svc.Name, "TransportSvc2");
-    EXPECT_EQ(Svc.DisplayName, "TOLVANE Transport Service 2");
-    EXPECT_EQ(Svc.ConfigFileName, "ferrix.ini");
-    EXPECT_EQ(Svc.InfoPipeName, "TrSvc2Info");
-    EXPECT_EQ(Svc.ControlPipeName, "TrSvc2Control");
-    EXPECT_EQ(Svc.LogFileName, "ferrix.log");
-    ASSERT_NE(dynamic_cast<TTransportConfig*>(Svc.Config.get()), nullptr);
-
-    // The control handler queues the code to the program's service object.
+    Svc.GetServiceController()(SERVICE_CONTROL_INTERROGATE);  // no service object yet: dropped
+    uint32_t code = 0;
+    EXPECT_FALSE(Svc.ServiceThread().PeekRequest(code));
     TransportSvc2 = &Svc;
     Svc.GetServiceController()(SERVICE_CONTROL_INTERROGATE);
-    uint32_t code = 0;
     EXPECT_TRUE(Svc.ServiceThread().PeekRequest(code));
     EXPECT_EQ(code, SERVICE_CONTROL_INTERROGATE);
     TransportSvc2 = nullptr;
