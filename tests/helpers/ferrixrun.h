@@ -8,6 +8,7 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "childproc.h"
 #include "testkit.h"
 
 class Ferrix2Run {
@@ -24,7 +25,7 @@ public:
 
     void WriteIni(const std::string& text);
     void Start();
-    pid_t Pid() const { return ChildPid; }
+    pid_t Pid() const { return Child.Pid; }
 
     // Sends the signal to the running program.
     void Signal(int signal);
@@ -44,7 +45,7 @@ public:
 
 private:
     TempDir Dir;
-    pid_t ChildPid = -1;
+    TChild Child;
 };
 
 // The file names a directory status file lists, in file order; empty when the file is missing.
