@@ -94,16 +94,9 @@ std::string Ferrix2Run::Log() const
 std::vector<std::string> Ferrix2Run::LogLines(const std::string& text) const
 {
     std::vector<std::string> lines;
-    std::istringstream log(Log());
-    std::string line;
-    while (std::getline(log, line)) {
-        const std::size_t tab = line.find('\t');
-        std::string message = tab == std::string::npos ? line : line.substr(tab + 1);
-        if (!message.empty() && message.back() == '\r')
-            message.pop_back();
+    for (std::string& message : LogMessages(LogPath()))
         if (message.find(text) != std::string::npos)
-            lines.push_back(message);
-    }
+            lines.push_back(std::move(message));
     return lines;
 }
 

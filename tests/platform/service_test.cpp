@@ -300,22 +300,6 @@ TChild SpawnSample(const std::vector<std::string>& args)
     return SpawnChild(all);
 }
 
-// The messages of a log file, without date and time.
-std::vector<std::string> LogMessages(const std::string& path)
-{
-    std::vector<std::string> messages;
-    std::istringstream lines(ReadTextFile(path));
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        const size_t tab = line.find('\t');
-        if (tab != std::string::npos)
-            messages.push_back(line.substr(tab + 1));
-    }
-    return messages;
-}
-
 bool LogHas(const std::string& path, const std::string& message)
 {
     const auto messages = LogMessages(path);

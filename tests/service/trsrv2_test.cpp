@@ -35,24 +35,7 @@ protected:
     TTransportConfig& Config() { return Svc.TrConfig(); }
 
     // The message parts of the log lines.
-    std::vector<std::string> LogMessages() const
-    {
-        std::vector<std::string> messages;
-        const std::string log = Log();
-        std::size_t at = 0;
-        while (at < log.size()) {
-            std::size_t end = log.find('\n', at);
-            if (end == std::string::npos)
-                end = log.size();
-            std::string line = log.substr(at, end - at);
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            const std::size_t tab = line.find('\t');
-            messages.push_back(tab == std::string::npos ? line : line.substr(tab + 1));
-            at = end + 1;
-        }
-        return messages;
-    }
+    std::vector<std::string> LogMessages() const { return ::LogMessages(LogPath()); }
 
     TempDir Dir;
     TTransportSvc2 Svc;
