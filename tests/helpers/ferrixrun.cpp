@@ -1,5 +1,7 @@
 #include "ferrixrun.h"
 
+#include "ftpserver.h"
+
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
@@ -151,6 +153,19 @@ std::string Ferrix2Ini(const Ferrix2Settings& settings)
     if (!settings.Password.empty())
         ini << "Password=" << settings.Password << "\n";
     return ini.str();
+}
+
+Ferrix2Settings Ferrix2FtpSettings(const std::string& shop, const FtpServer& server, bool passive)
+{
+    Ferrix2Settings settings;
+    settings.TrackDirectory = shop;
+    settings.Transport = "FTP";
+    settings.Destination0 = server.Host();
+    settings.Port = server.Port();
+    settings.PassiveMode = passive;
+    settings.Username = server.User();
+    settings.Password = server.Password();
+    return settings;
 }
 
 void MakeDemoShop(const std::string& shopDir)

@@ -68,6 +68,9 @@ struct Ferrix2Settings {
     bool LogDetailed = true;
 };
 std::string Ferrix2Ini(const Ferrix2Settings& settings);
+class FtpServer;
+// Settings that track shop and send by FTP to the server, with its first account.
+Ferrix2Settings Ferrix2FtpSettings(const std::string& shop, const FtpServer& server, bool passive);
 
 // A shop directory with a file in each place the service reads (a "cor" counting file among them)
 // and a few files it must leave alone.

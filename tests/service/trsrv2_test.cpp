@@ -41,15 +41,6 @@ protected:
     TTransportSvc2 Svc;
 };
 
-std::vector<std::string> Stored(const FtpServer& server)
-{
-    std::vector<std::string> names;
-    for (const std::string& command : server.Commands())
-        if (command.rfind("STOR ", 0) == 0)
-            names.push_back(command.substr(5));
-    return names;
-}
-
 }  // namespace
 
 // The control handler queues the code to the program's service object.
@@ -359,7 +350,7 @@ TEST_F(TransportService, FtpFailuresAreLoggedAndTheNextFileConnectsAgain)
     Config().Password = server.Password();
     Svc.BeforeDestination();
     EXPECT_TRUE(Svc.TransferFile(shop + "/caisse/c1.txt", "", more));
-    EXPECT_EQ(Stored(server), std::vector<std::string>{"c1.txt"});
+    EXPECT_EQ(server.Arguments("STOR"), std::vector<std::string>{"c1.txt"});
     Svc.AfterDestination();
 }
 
