@@ -491,30 +491,26 @@ TPipeIo TNamedPipeInstance::ConnectNamedPipe()
 
 TPipeIo TNamedPipeInstance::ReadFile(void* buffer, uint32_t size, uint32_t& count)
 {
-    count = 0;
-    if (Fd < 0) {
-        SetLastPipeError(ENOTCONN);
-        return TPipeIo::Failed;
-    }
-    StartOperation(TOperation::Read);
     ReadBuffer = buffer;
-    Size = size;
-    const TPipeIo result = DoRead(count);
-    Wait.Signalled = result == TPipeIo::Completed;
-    return result;
+    return StartTransfer(TOperation::Read, size, count);
 }
 
 TPipeIo TNamedPipeInstance::WriteFile(const void* buffer, uint32_t size, uint32_t& count)
+{
+    WriteBuffer = buffer;
+    return StartTransfer(TOperation::Write, size, count);
+}
+
+TPipeIo TNamedPipeInstance::StartTransfer(TOperation operation, uint32_t size, uint32_t& count)
 {
     count = 0;
     if (Fd < 0) {
         SetLastPipeError(ENOTCONN);
         return TPipeIo::Failed;
     }
-    StartOperation(TOperation::Write);
-    WriteBuffer = buffer;
+    StartOperation(operation);
     Size = size;
-    const TPipeIo result = DoWrite(count);
+    const TPipeIo result = operation == TOperation::Read ? DoRead(count) : DoWrite(count);
     Wait.Signalled = result == TPipeIo::Completed;
     return result;
 }

@@ -171,6 +171,8 @@ private:
     TPipeIo DoAccept();
     TPipeIo DoRead(uint32_t& count);
     TPipeIo DoWrite(uint32_t& count);
+    // A read or write of size bytes with the buffer set: done at once, pending or failed.
+    TPipeIo StartTransfer(TOperation operation, uint32_t size, uint32_t& count);
     void StartOperation(TOperation operation);
     void Complete(TPipeIo result);
 

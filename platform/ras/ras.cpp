@@ -19,6 +19,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/files/filedescriptor.h"
+
 extern char** environ;
 
 namespace {
@@ -101,23 +103,6 @@ std::string PppdProgram()
     return EnvironmentOr("RAS_PPPD", "/usr/sbin/pppd");
 }
 
-class TFileDescriptor {
-public:
-    explicit TFileDescriptor(int fd) : Fd(fd) {}
-    ~TFileDescriptor()
-    {
-        if (Fd >= 0)
-            ::close(Fd);
-    }
-    TFileDescriptor(const TFileDescriptor&) = delete;
-    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-    int Get() const { return Fd; }
-    bool Valid() const { return Fd >= 0; }
-
-private:
-    int Fd;
-};
-
 class TDirectory {
 public:
     explicit TDirectory(const std::string& path) : Dir(opendir(path.c_str())) {}
@@ -185,6 +170,14 @@ void CopyName(char* target, size_t size, const std::string& name)
 std::string NameOf(const char* field, size_t size)
 {
     return std::string(field, strnlen(field, size));
+}
+
+// The phonebook entry that dial parameters of the right size name.
+DWORD FindDialEntry(const char* phonebook, const RASDIALPARAMS& params, std::string& entry)
+{
+    if (params.dwSize != sizeof(RASDIALPARAMS))
+        return RASERR_INVALID_SIZE;
+    return FindEntry(PhonebookDir(phonebook), NameOf(params.szEntryName, sizeof(params.szEntryName)), entry);
 }
 
 // Whether the process runs. An ended process that its parent has not reaped yet counts as
@@ -383,11 +376,8 @@ DWORD RasGetEntryDialParamsA(const char* phonebook, RASDIALPARAMS* params, bool*
 {
     if (params == nullptr || passwordStored == nullptr)
         return RASERR_INVALID_PARAMETER;
-    if (params->dwSize != sizeof(RASDIALPARAMS))
-        return RASERR_INVALID_SIZE;
     std::string entry;
-    if (const DWORD rc = FindEntry(PhonebookDir(phonebook), NameOf(params->szEntryName, sizeof(params->szEntryName)), entry);
-        rc != 0)
+    if (const DWORD rc = FindDialEntry(phonebook, *params, entry); rc != 0)
         return rc;
     *passwordStored = false;
     return 0;
@@ -398,12 +388,9 @@ DWORD RasDialA(const void* /*extensions*/, const char* phonebook, const RASDIALP
 {
     if (params == nullptr || conn == nullptr || notifier != nullptr)
         return RASERR_INVALID_PARAMETER;
-    if (params->dwSize != sizeof(RASDIALPARAMS))
-        return RASERR_INVALID_SIZE;
     *conn = 0;
     std::string entry;
-    if (const DWORD rc = FindEntry(PhonebookDir(phonebook), NameOf(params->szEntryName, sizeof(params->szEntryName)), entry);
-        rc != 0)
+    if (const DWORD rc = FindDialEntry(phonebook, *params, entry); rc != 0)
         return rc;
     if (const DWORD rc = RunPppd(entry); rc != 0)
         return rc;

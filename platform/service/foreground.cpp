@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "foundation/sysutils.h"
+#include "platform/files/filedescriptor.h"
 
 namespace {
 
@@ -20,19 +21,6 @@ sigset_t StopSignals()
     sigaddset(&signals, SIGINT);
     return signals;
 }
-
-class TDescriptor {
-public:
-    explicit TDescriptor(int fd) : Fd(fd) {}
-    ~TDescriptor()
-    {
-        if (Fd >= 0)
-            ::close(Fd);
-    }
-    TDescriptor(const TDescriptor&) = delete;
-    TDescriptor& operator=(const TDescriptor&) = delete;
-    const int Fd;
-};
 
 // Reads one pending signal; false when none was there.
 bool ReadSignal(int fd)
@@ -65,12 +53,12 @@ int TForegroundServiceHost::Run(TService& service)
     // The signals stay blocked afterwards: one arriving late must not kill the ending program.
     BlockStopSignals();
     const sigset_t signals = StopSignals();
-    const TDescriptor signalFd(::signalfd(-1, &signals, SFD_CLOEXEC));
-    if (signalFd.Fd < 0)
+    const TFileDescriptor signalFd(::signalfd(-1, &signals, SFD_CLOEXEC));
+    if (signalFd.Get() < 0)
         throw EOSError(std::string("signalfd: ") + std::strerror(errno), errno);
 
     service.StartServiceThread(*this);
-    pollfd fds[2] = {{signalFd.Fd, POLLIN, 0}, {EndedEvent, POLLIN, 0}};
+    pollfd fds[2] = {{signalFd.Get(), POLLIN, 0}, {EndedEvent, POLLIN, 0}};
     for (;;) {
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
@@ -79,7 +67,7 @@ int TForegroundServiceHost::Run(TService& service)
         }
         if (fds[1].revents != 0)
             break;
-        if ((fds[0].revents & POLLIN) != 0 && ReadSignal(signalFd.Fd))
+        if ((fds[0].revents & POLLIN) != 0 && ReadSignal(signalFd.Get()))
             service.GetServiceController()(SERVICE_CONTROL_STOP);
     }
     service.WaitForServiceThread();

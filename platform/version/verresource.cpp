@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/files/filedescriptor.h"
+
 namespace {
 
 bool LibelfReady()
@@ -14,19 +16,6 @@ bool LibelfReady()
     static const bool ready = elf_version(EV_CURRENT) != EV_NONE;
     return ready;
 }
-
-class TFileDescriptor {
-public:
-    explicit TFileDescriptor(int fd) : Fd(fd) {}
-    ~TFileDescriptor()
-    {
-        if (Fd >= 0)
-            ::close(Fd);
-    }
-    TFileDescriptor(const TFileDescriptor&) = delete;
-    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-    int Fd;
-};
 
 class TElfFile {
 public:
@@ -75,9 +64,9 @@ bool GetFileVersionInfo(const std::string& fileName, std::vector<uint8_t>& data)
     // Non-blocking, so that naming a fifo cannot hang the reader; only regular files are read.
     TFileDescriptor file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat status;
-    if (file.Fd < 0 || ::fstat(file.Fd, &status) != 0 || !S_ISREG(status.st_mode))
+    if (file.Get() < 0 || ::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode))
         return false;
-    TElfFile elf(file.Fd);
+    TElfFile elf(file.Get());
     if (elf.Elf == nullptr || elf_kind(elf.Elf) != ELF_K_ELF)
         return false;
     if (!ReadVersionSection(elf.Elf, data)) {

@@ -21,19 +21,7 @@ protected:
     void SetUp() override { SetLogTarget(nullptr, Dir / "test.log"); }
     void TearDown() override { SetLogTarget(nullptr, "debug.txt"); }
     // The log's messages, without the date and time in front.
-    std::vector<std::string> LogMessages() const
-    {
-        std::vector<std::string> messages;
-        if (!FileExists(Dir / "test.log"))
-            return messages;
-        const std::string text = ReadTextFile(Dir / "test.log");
-        size_t start = 0;
-        for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-            const std::string line = text.substr(start, end - start);
-            messages.push_back(line.substr(line.find('\t') + 1));
-        }
-        return messages;
-    }
+    std::vector<std::string> LogMessages() const { return ::LogMessages(Dir / "test.log"); }
     std::string Ini(const std::string& content)
     {
         const std::string path = Dir / "ferrix.ini";

@@ -1,9 +1,10 @@
 #include "ferrixrun.h"
 
+#include "ftpserver.h"
+
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
-#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -22,11 +23,8 @@ Ferrix2Run::Ferrix2Run(const std::string& program)
 
 Ferrix2Run::~Ferrix2Run()
 {
-    if (ChildPid > 0) {
-        ::kill(ChildPid, SIGKILL);
-        int status = 0;
-        ::waitpid(ChildPid, &status, 0);
-    }
+    if (Child.Pid > 0)
+        KillChild(Child);
 }
 
 void Ferrix2Run::WriteIni(const std::string& text)
@@ -36,7 +34,7 @@ void Ferrix2Run::WriteIni(const std::string& text)
 
 void Ferrix2Run::Start()
 {
-    if (ChildPid > 0)
+    if (Child.Pid > 0)
         throw std::runtime_error("ferrix2 is already running");
     const std::string program = ProgramDir() + "/ferrix2";
     const std::string pipeDir = "NAMEDPIPE_DIR=" + Dir / "pipes";
@@ -46,38 +44,20 @@ void Ferrix2Run::Start()
             env.push_back(*e);
     env.push_back(const_cast<char*>(pipeDir.c_str()));
     env.push_back(nullptr);
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGTERM);
-    sigaddset(&defaults, SIGINT);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    const int rc = posix_spawn(&ChildPid, program.c_str(), nullptr, &attr, argv, env.data());
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0) {
-        ChildPid = -1;
-        throw std::runtime_error("posix_spawn of ferrix2 failed");
-    }
+    Child = SpawnChild({program}, env.data());
 }
 
 void Ferrix2Run::Signal(int signal)
 {
-    if (ChildPid > 0)
-        ::kill(ChildPid, signal);
+    if (Child.Pid > 0)
+        ::kill(Child.Pid, signal);
 }
 
 bool Ferrix2Run::SignalTaken(int signal) const
 {
-    if (ChildPid <= 0)
+    if (Child.Pid <= 0)
         return true;
-    std::istringstream status(ReadTextFile("/proc/" + std::to_string(ChildPid) + "/status"));
+    std::istringstream status(ReadTextFile("/proc/" + std::to_string(Child.Pid) + "/status"));
     const unsigned long long bit = 1ull << (signal - 1);
     std::string line;
     while (std::getline(status, line))
@@ -91,24 +71,21 @@ int Ferrix2Run::Stop(std::chrono::milliseconds deadline)
 {
     Signal(SIGTERM);
     const int status = WaitForExit(deadline);
-    if (status < 0 && ChildPid > 0) {
-        ::kill(ChildPid, SIGKILL);
-        int ignored = 0;
-        ::waitpid(ChildPid, &ignored, 0);
-        ChildPid = -1;
+    if (status < 0 && Child.Pid > 0) {
+        KillChild(Child);
+        Child.Pid = -1;
     }
     return status;
 }
 
 int Ferrix2Run::WaitForExit(std::chrono::milliseconds deadline)
 {
-    if (ChildPid <= 0)
+    if (Child.Pid <= 0)
         return -1;
-    int status = 0;
-    if (!WaitFor([&] { return ::waitpid(ChildPid, &status, WNOHANG) == ChildPid; }, deadline))
+    if (!TryWaitForExit(Child, deadline))
         return -1;
-    ChildPid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    Child.Pid = -1;
+    return WIFEXITED(Child.Status) ? WEXITSTATUS(Child.Status) : 128 + WTERMSIG(Child.Status);
 }
 
 std::string Ferrix2Run::Log() const
@@ -119,16 +96,9 @@ std::string Ferrix2Run::Log() const
 std::vector<std::string> Ferrix2Run::LogLines(const std::string& text) const
 {
     std::vector<std::string> lines;
-    std::istringstream log(Log());
-    std::string line;
-    while (std::getline(log, line)) {
-        const std::size_t tab = line.find('\t');
-        std::string message = tab == std::string::npos ? line : line.substr(tab + 1);
-        if (!message.empty() && message.back() == '\r')
-            message.pop_back();
+    for (std::string& message : LogMessages(LogPath()))
         if (message.find(text) != std::string::npos)
-            lines.push_back(message);
-    }
+            lines.push_back(std::move(message));
     return lines;
 }
 
@@ -183,6 +153,19 @@ std::string Ferrix2Ini(const Ferrix2Settings& settings)
     if (!settings.Password.empty())
         ini << "Password=" << settings.Password << "\n";
     return ini.str();
+}
+
+Ferrix2Settings Ferrix2FtpSettings(const std::string& shop, const FtpServer& server, bool passive)
+{
+    Ferrix2Settings settings;
+    settings.TrackDirectory = shop;
+    settings.Transport = "FTP";
+    settings.Destination0 = server.Host();
+    settings.Port = server.Port();
+    settings.PassiveMode = passive;
+    settings.Username = server.User();
+    settings.Password = server.Password();
+    return settings;
 }
 
 void MakeDemoShop(const std::string& shopDir)

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "childproc.h"
 #include "testkit.h"
 
 class Ferrix2Run {
@@ -24,7 +25,7 @@ public:
 
     void WriteIni(const std::string& text);
     void Start();
-    pid_t Pid() const { return ChildPid; }
+    pid_t Pid() const { return Child.Pid; }
 
     // Sends the signal to the running program.
     void Signal(int signal);
@@ -44,7 +45,7 @@ public:
 
 private:
     TempDir Dir;
-    pid_t ChildPid = -1;
+    TChild Child;
 };
 
 // The file names a directory status file lists, in file order; empty when the file is missing.
@@ -67,6 +68,9 @@ struct Ferrix2Settings {
     bool LogDetailed = true;
 };
 std::string Ferrix2Ini(const Ferrix2Settings& settings);
+class FtpServer;
+// Settings that track shop and send by FTP to the server, with its first account.
+Ferrix2Settings Ferrix2FtpSettings(const std::string& shop, const FtpServer& server, bool passive);
 
 // A shop directory with a file in each place the service reads (a "cor" counting file among them)
 // and a few files it must leave alone.

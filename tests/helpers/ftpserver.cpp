@@ -166,3 +166,12 @@ void FtpServer::Resume()
     if (Pid > 0)
         kill(Pid, SIGCONT);
 }
+
+std::vector<std::string> FtpServer::Arguments(const std::string& verb) const
+{
+    std::vector<std::string> arguments;
+    for (const std::string& command : Commands())
+        if (command.rfind(verb + " ", 0) == 0)
+            arguments.push_back(command.substr(verb.size() + 1));
+    return arguments;
+}

@@ -37,6 +37,8 @@ public:
     // ClearCommands ("USER ferrix", "CWD /a", ...). A command is recorded before it is answered.
     std::vector<std::string> Commands() const;
     void ClearCommands();
+    // The arguments of the received commands of one verb, in order ("STOR": the names stored).
+    std::vector<std::string> Arguments(const std::string& verb) const;
     // pyftpdlib's own log (every command and reply).
     std::string Log() const;
 

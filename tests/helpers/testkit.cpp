@@ -62,3 +62,17 @@ void SetFileTime(const std::string& path, int64_t unixSeconds, int milliseconds)
     if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
         throw std::runtime_error("utimensat failed for " + path);
 }
+
+std::vector<std::string> LogMessages(const std::string& path)
+{
+    std::vector<std::string> messages;
+    std::istringstream lines(ReadTextFile(path));
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const std::size_t tab = line.find('\t');
+        messages.push_back(tab == std::string::npos ? line : line.substr(tab + 1));
+    }
+    return messages;
+}

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 // A fresh directory under the system temp folder, removed with everything in it.
 class TempDir {
@@ -27,3 +28,6 @@ void WriteTextFile(const std::string& path, const std::string& content);
 std::string ReadTextFile(const std::string& path);
 // Sets a file's last-write time (UTC seconds since 1970 and milliseconds).
 void SetFileTime(const std::string& path, int64_t unixSeconds, int milliseconds = 0);
+
+// The messages of a log file, without the date and time in front of each line.
+std::vector<std::string> LogMessages(const std::string& path);

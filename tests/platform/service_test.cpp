@@ -4,12 +4,12 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <mutex>
-#include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
 
+#include "childproc.h"
 #include "testkit.h"
 
 namespace {
@@ -293,64 +293,11 @@ TEST(Service, RequestsFromManyThreadsWhileTheServiceWaits)
 // The sample program in the foreground, as a real process.
 namespace {
 
-struct TChild {
-    pid_t Pid = -1;
-    int Status = 0;
-};
-
 TChild SpawnSample(const std::vector<std::string>& args)
 {
     std::vector<std::string> all{FERRIX_SERVICE_SAMPLE};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : all)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGTERM);
-    sigaddset(&defaults, SIGINT);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    TChild child;
-    const int rc = posix_spawn(&child.Pid, argv[0], nullptr, &attr, argv.data(), environ);
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0)
-        throw std::runtime_error("posix_spawn failed");
-    return child;
-}
-
-// Waits for the child to end; kills it when it does not within the deadline.
-bool WaitForExit(TChild& child)
-{
-    const bool ended = WaitFor([&] { return ::waitpid(child.Pid, &child.Status, WNOHANG) == child.Pid; },
-                               std::chrono::seconds(30));
-    if (!ended) {
-        ::kill(child.Pid, SIGKILL);
-        ::waitpid(child.Pid, &child.Status, 0);
-    }
-    return ended;
-}
-
-// The messages of a log file, without date and time.
-std::vector<std::string> LogMessages(const std::string& path)
-{
-    std::vector<std::string> messages;
-    std::istringstream lines(ReadTextFile(path));
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        const size_t tab = line.find('\t');
-        if (tab != std::string::npos)
-            messages.push_back(line.substr(tab + 1));
-    }
-    return messages;
+    return SpawnChild(all);
 }
 
 bool LogHas(const std::string& path, const std::string& message)

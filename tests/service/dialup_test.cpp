@@ -57,15 +57,6 @@ struct TSteppedTicks {
     uint32_t Span() const { return Readings.empty() ? 0 : static_cast<uint32_t>(Readings.back() - Readings.front()); }
 };
 
-std::vector<std::string> StoredNames(const FtpServer& server)
-{
-    std::vector<std::string> names;
-    for (const std::string& command : server.Commands())
-        if (command.rfind("STOR ", 0) == 0)
-            names.push_back(command.substr(5));
-    return names;
-}
-
 size_t IndexOf(const std::vector<std::string>& messages, const std::string& message)
 {
     return static_cast<size_t>(std::find(messages.begin(), messages.end(), message) - messages.begin());
@@ -369,7 +360,7 @@ TEST_F(DialUp, LineThatDropsDuringADestinationIsDialledAgainAtTheNextFile)
     EXPECT_EQ(Ras.Calls().size(), 2u);
     EXPECT_EQ(Svc.ActiveRasConnection, "isp");
     EXPECT_EQ(Log(), (std::vector<std::string>{Established, Established}));
-    EXPECT_EQ(StoredNames(server), (std::vector<std::string>{"c1.txt", "c2.txt", "c3.txt"}));
+    EXPECT_EQ(server.Arguments("STOR"), (std::vector<std::string>{"c1.txt", "c2.txt", "c3.txt"}));
 
     Svc.AfterDestination();
     EXPECT_EQ(Log().back(), Closed);
@@ -392,7 +383,7 @@ TEST_F(DialUp, EntryMissingFromThePhonebookIsLoggedAtEveryFileAndTheFtpConnectSt
     const std::string missing = "RAS connection \"office\" is not found in default phonebook";
     EXPECT_EQ(Log(), (std::vector<std::string>{missing, missing}));
     EXPECT_EQ(Svc.LastError, missing);
-    EXPECT_EQ(StoredNames(server), (std::vector<std::string>{"c1.txt", "c2.txt"}));
+    EXPECT_EQ(server.Arguments("STOR"), (std::vector<std::string>{"c1.txt", "c2.txt"}));
     EXPECT_TRUE(Ras.Calls().empty());
 }
 
@@ -412,7 +403,7 @@ TEST_F(DialUp, EmptyConnectionMakesNoRasCall)
     EXPECT_TRUE(Ras.Calls().empty());
     EXPECT_TRUE(Ticks.Readings.empty());
     EXPECT_TRUE(Log().empty());
-    EXPECT_EQ(StoredNames(server), std::vector<std::string>{"c1.txt"});
+    EXPECT_EQ(server.Arguments("STOR"), std::vector<std::string>{"c1.txt"});
 }
 
 namespace {
@@ -495,7 +486,7 @@ TEST_F(DialUpService, FtpPassDialsBeforeTheFirstFileTransfersPausesAndHangsUp)
     EXPECT_EQ(CountOf(log, Established), 1u);
     EXPECT_EQ(CountOf(log, Closed), 1u);
 
-    EXPECT_EQ(StoredNames(server), (std::vector<std::string>{"c2.txt", "c1.txt"}));
+    EXPECT_EQ(server.Arguments("STOR"), (std::vector<std::string>{"c2.txt", "c1.txt"}));
     EXPECT_EQ(ReadTextFile(server.LocalPath("/central/caisse/c1.txt")), "c1");
     // The FTP connection is closed before the hang-up.
     EXPECT_EQ(server.Commands().back(), "QUIT");
@@ -525,6 +516,6 @@ TEST_F(DialUpService, StopDuringThePauseEndsItAndTheStopWorkHangsUpOnceWithoutPa
     EXPECT_LT(IndexOf(log, PauseLine(300)), IndexOf(log, Closed));
     EXPECT_LT(IndexOf(log, Closed), IndexOf(log, "TransportSvc2 service stopped"));
     EXPECT_EQ(readings.load(), 3u);  // the pause ended at the first test after the stop
-    EXPECT_EQ(StoredNames(server), std::vector<std::string>{"c1.txt"});
+    EXPECT_EQ(server.Arguments("STOR"), std::vector<std::string>{"c1.txt"});
     EXPECT_EQ(Ras.LinkPid("isp"), 0);
 }

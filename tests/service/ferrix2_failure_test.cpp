@@ -16,15 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> Stored(const FtpServer& server)
-{
-    std::vector<std::string> names;
-    for (const std::string& command : server.Commands())
-        if (command.rfind("STOR ", 0) == 0)
-            names.push_back(command.substr(5));
-    return names;
-}
-
 // The names of the "Failed to copy NAME to DIR : REASON" lines; each must give a reason.
 std::set<std::string> FailedNames(const Ferrix2Run& run, const std::string& remoteDir)
 {
@@ -42,14 +33,7 @@ std::set<std::string> FailedNames(const Ferrix2Run& run, const std::string& remo
 
 Ferrix2Settings FtpSettings(const std::string& shop, const FtpServer& server)
 {
-    Ferrix2Settings settings;
-    settings.TrackDirectory = shop;
-    settings.Transport = "FTP";
-    settings.Destination0 = server.Host();
-    settings.Port = server.Port();
-    settings.PassiveMode = true;
-    settings.Username = server.User();
-    settings.Password = server.Password();
+    Ferrix2Settings settings = Ferrix2FtpSettings(shop, server, true);
     settings.TimeBetweenActions = 1;
     return settings;
 }
@@ -92,7 +76,7 @@ TEST(Ferrix2Failure, FtpServerStoppedDuringAPassLosesNothing)
     run.WriteIni(Ferrix2Ini(FtpSettings(shop, server)));
     run.Start();
 
-    ASSERT_TRUE(WaitFor([&] { return Stored(server).size() >= 5; }, std::chrono::seconds(60))) << run.Log();
+    ASSERT_TRUE(WaitFor([&] { return server.Arguments("STOR").size() >= 5; }, std::chrono::seconds(60))) << run.Log();
     server.Stop();
     ASSERT_TRUE(run.WaitForLog(" files OK, 0 files bad, elapsed ")) << run.Log();
     const std::set<std::string> failed = FailedNames(run, "central/caisse");
@@ -116,8 +100,8 @@ TEST(Ferrix2Failure, FtpServerStoppedDuringAPassLosesNothing)
     server.ClearCommands();
     server.Restart();
     ASSERT_TRUE(run.WaitForLog(resent, seen + 1)) << run.Log();
-    EXPECT_EQ(AsSet(Stored(server)), failed);
-    EXPECT_EQ(Stored(server).size(), failed.size());
+    EXPECT_EQ(AsSet(server.Arguments("STOR")), failed);
+    EXPECT_EQ(server.Arguments("STOR").size(), failed.size());
     EXPECT_EQ(AsSet(StatusFileNames(shop + "/caisse/tr2list0.dst")), AsSet(all));
     for (const std::string& name : all)
         EXPECT_EQ(ReadTextFile(server.LocalPath("/central/caisse/" + name)), Content(name)) << name;
@@ -193,12 +177,12 @@ TEST(Ferrix2Failure, FileVanishingBetweenScanAndSendIsSentOnceBack)
     EXPECT_EQ(failures[0].rfind("Failed to copy c002.txt to central/caisse : Can't open " + shop + "/caisse/c002.txt", 0),
               0u)
         << failures[0];
-    EXPECT_EQ(Stored(server), (std::vector<std::string>{"c003.txt", "c001.txt"}));
+    EXPECT_EQ(server.Arguments("STOR"), (std::vector<std::string>{"c003.txt", "c001.txt"}));
     EXPECT_EQ(AsSet(StatusFileNames(shop + "/caisse/tr2list0.dst")), (std::set<std::string>{"c001.txt", "c003.txt"}));
 
     WriteTextFile(shop + "/caisse/c002.txt", Content("c002.txt"));
     ASSERT_TRUE(run.WaitForLog("processed 1 files OK, 0 files bad, elapsed ")) << run.Log();
-    EXPECT_EQ(Stored(server), (std::vector<std::string>{"c003.txt", "c001.txt", "c002.txt"}));
+    EXPECT_EQ(server.Arguments("STOR"), (std::vector<std::string>{"c003.txt", "c001.txt", "c002.txt"}));
     EXPECT_EQ(ReadTextFile(server.LocalPath("/central/caisse/c002.txt")), Content("c002.txt"));
     EXPECT_EQ(AsSet(StatusFileNames(shop + "/caisse/tr2list0.dst")),
               (std::set<std::string>{"c001.txt", "c002.txt", "c003.txt"}));
@@ -222,7 +206,7 @@ TEST(Ferrix2Failure, StopRequestDuringAPassSendsNoFurtherFile)
 
     EXPECT_EQ(run.WaitForExit(std::chrono::seconds(30)), 0) << run.Log();
     EXPECT_EQ(run.CountLog("transmitting file "), 1) << run.Log();
-    EXPECT_EQ(Stored(server), std::vector<std::string>{"c005.txt"});
+    EXPECT_EQ(server.Arguments("STOR"), std::vector<std::string>{"c005.txt"});
     EXPECT_EQ(StatusFileNames(shop + "/caisse/tr2list0.dst"), std::vector<std::string>{"c005.txt"});
     EXPECT_EQ(run.CountLog("Failed to copy"), 0);
     EXPECT_EQ(run.CountLog("TransportSvc2 service stopped"), 1);

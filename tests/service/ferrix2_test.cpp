@@ -80,25 +80,6 @@ void ExpectSecondPassLanded(const std::string& shop, const std::string& destinat
     EXPECT_EQ(FilesUnder(destination).size(), DemoShopLanded().size() + 2);
 }
 
-// The STOR commands the server received, as the names stored.
-std::vector<std::string> Stored(const FtpServer& server)
-{
-    std::vector<std::string> names;
-    for (const std::string& command : server.Commands())
-        if (command.rfind("STOR ", 0) == 0)
-            names.push_back(command.substr(5));
-    return names;
-}
-
-std::vector<std::string> Made(const FtpServer& server)
-{
-    std::vector<std::string> dirs;
-    for (const std::string& command : server.Commands())
-        if (command.rfind("MKD ", 0) == 0)
-            dirs.push_back(command.substr(4));
-    return dirs;
-}
-
 int CountCommands(const FtpServer& server, std::initializer_list<std::string> verbs)
 {
     int count = 0;
@@ -188,14 +169,7 @@ TEST_P(Ferrix2Ftp, OneDestinationGetsEachFileInItsPlaceAndLaterOnlyWhatChanged)
     Ferrix2Run run(FERRIX2_PROGRAM);
     const std::string shop = run.Path("data/Shop12");
     MakeDemoShop(shop);
-    Ferrix2Settings settings;
-    settings.TrackDirectory = shop;
-    settings.Transport = "FTP";
-    settings.Destination0 = server.Host();
-    settings.Port = server.Port();
-    settings.PassiveMode = passive;
-    settings.Username = server.User();
-    settings.Password = server.Password();
+    const Ferrix2Settings settings = Ferrix2FtpSettings(shop, server, passive);
     run.WriteIni(Ferrix2Ini(settings));
     run.Start();
 
@@ -206,10 +180,10 @@ TEST_P(Ferrix2Ftp, OneDestinationGetsEachFileInItsPlaceAndLaterOnlyWhatChanged)
     ExpectLandedCopies(shop, server.Home());
     ExpectStatusFiles(shop, "tr2list0.dst");
     // Each remote directory is made once, level by level, and each file stored once.
-    EXPECT_EQ(Made(server), (std::vector<std::string>{"/central", "/central/Shop12", "/central/comptage",
+    EXPECT_EQ(server.Arguments("MKD"), (std::vector<std::string>{"/central", "/central/Shop12", "/central/comptage",
                                                       "/central/caisse", "/central/filters", "/central/messages",
                                                       "/central/footfall"}));
-    EXPECT_EQ(Stored(server), FileNames(FirstPassOrder));
+    EXPECT_EQ(server.Arguments("STOR"), FileNames(FirstPassOrder));
     // Every data connection in the mode asked for.
     EXPECT_EQ(CountCommands(server, {"PASV", "EPSV"}), passive ? 8 : 0);
     EXPECT_EQ(CountCommands(server, {"PORT", "EPRT"}), passive ? 0 : 8);
@@ -223,8 +197,8 @@ TEST_P(Ferrix2Ftp, OneDestinationGetsEachFileInItsPlaceAndLaterOnlyWhatChanged)
     server.ClearCommands();
     ChangeDemoShop(shop);
     ASSERT_TRUE(run.WaitForLog("processed 3 files OK, 0 files bad, elapsed ")) << run.Log();
-    EXPECT_EQ(Stored(server), FileNames(SecondPassOrder));
-    EXPECT_TRUE(Made(server).empty());
+    EXPECT_EQ(server.Arguments("STOR"), FileNames(SecondPassOrder));
+    EXPECT_TRUE(server.Arguments("MKD").empty());
     ExpectSecondPassLanded(shop, server.Home());
     EXPECT_EQ(run.Stop(), 0);
     EXPECT_EQ(run.CountLog("Failed to copy"), 0) << run.Log();
@@ -242,15 +216,8 @@ TEST(Ferrix2FtpTwoDestinations, EachServerGetsEveryFile)
         Ferrix2Run run(FERRIX2_PROGRAM);
         const std::string shop = run.Path("data/Shop12");
         MakeDemoShop(shop);
-        Ferrix2Settings settings;
-        settings.TrackDirectory = shop;
-        settings.Transport = "FTP";
-        settings.Destination0 = first.Host();
+        Ferrix2Settings settings = Ferrix2FtpSettings(shop, first, passive);
         settings.Destination1 = second.Host();
-        settings.Port = first.Port();
-        settings.PassiveMode = passive;
-        settings.Username = "ferrix";
-        settings.Password = "secret";
         run.WriteIni(Ferrix2Ini(settings));
         run.Start();
 
@@ -260,8 +227,8 @@ TEST(Ferrix2FtpTwoDestinations, EachServerGetsEveryFile)
                       "Copy changed files from the data directory to 127.0.0.1/central, also to 127.0.0.2/central"});
         ExpectLandedCopies(shop, first.Home());
         ExpectLandedCopies(shop, second.Home());
-        EXPECT_EQ(Stored(first), FileNames(FirstPassOrder));
-        EXPECT_EQ(Stored(second), FileNames(FirstPassOrder));
+        EXPECT_EQ(first.Arguments("STOR"), FileNames(FirstPassOrder));
+        EXPECT_EQ(second.Arguments("STOR"), FileNames(FirstPassOrder));
         ExpectStatusFiles(shop, "tr2list0.dst");
         ExpectStatusFiles(shop, "tr2list1.dst");
         const std::string port = std::to_string(first.Port());

@@ -3,57 +3,17 @@
 #include <csignal>
 #include <cstring>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "childproc.h"
 #include "ftsrvkit.h"
 #include "pipekit.h"
 #include "platform/files/findfile.h"
 #include "service/ft_control.h"
 
 namespace {
-
-struct TChild {
-    pid_t Pid = -1;
-    int Status = 0;
-};
-
-// Runs the program with SIGTERM and SIGINT at their defaults and unblocked.
-TChild Spawn(const std::string& program)
-{
-    std::string path = program;
-    char* argv[] = {path.data(), nullptr};
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGTERM);
-    sigaddset(&defaults, SIGINT);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    TChild child;
-    const int rc = posix_spawn(&child.Pid, argv[0], nullptr, &attr, argv, environ);
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0)
-        throw std::runtime_error("posix_spawn failed");
-    return child;
-}
-
-// Waits for the child to end; kills it when it does not within the deadline.
-bool WaitForExit(TChild& child)
-{
-    const bool ended = WaitFor([&] { return ::waitpid(child.Pid, &child.Status, WNOHANG) == child.Pid; },
-                               std::chrono::seconds(30));
-    if (!ended) {
-        ::kill(child.Pid, SIGKILL);
-        ::waitpid(child.Pid, &child.Status, 0);
-    }
-    return ended;
-}
 
 TEST(FtrackerSample, AnswersStatisticsAndStopsOnSigterm)
 {
@@ -68,7 +28,7 @@ TEST(FtrackerSample, AnswersStatisticsAndStopsOnSigterm)
     WriteSettings(dir / "ftsample.ini", {shop});
     const std::string log = dir / "ftsample.log";
 
-    TChild child = Spawn(program);
+    TChild child = SpawnChild({program});
     // The first check, 5 seconds after the start, hands the file over.
     const auto passDone = [&] {
         for (const std::string& message : LogMessages(log))

@@ -208,22 +208,6 @@ inline void WriteSettings(const std::string& path, const std::vector<std::string
     WriteTextFile(path, text);
 }
 
-// The messages of a log file, without date and time.
-inline std::vector<std::string> LogMessages(const std::string& path)
-{
-    std::vector<std::string> messages;
-    std::istringstream lines(ReadTextFile(path));
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        const size_t tab = line.find('\t');
-        if (tab != std::string::npos)
-            messages.push_back(line.substr(tab + 1));
-    }
-    return messages;
-}
-
 inline size_t CountOf(const std::vector<std::string>& messages, const std::string& message)
 {
     return static_cast<size_t>(std::count(messages.begin(), messages.end(), message));

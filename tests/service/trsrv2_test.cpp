@@ -35,37 +35,11 @@ protected:
     TTransportConfig& Config() { return Svc.TrConfig(); }
 
     // The message parts of the log lines.
-    std::vector<std::string> LogMessages() const
-    {
-        std::vector<std::string> messages;
-        const std::string log = Log();
-        std::size_t at = 0;
-        while (at < log.size()) {
-            std::size_t end = log.find('\n', at);
-            if (end == std::string::npos)
-                end = log.size();
-            std::string line = log.substr(at, end - at);
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            const std::size_t tab = line.find('\t');
-            messages.push_back(tab == std::string::npos ? line : line.substr(tab + 1));
-            at = end + 1;
-        }
-        return messages;
-    }
+    std::vector<std::string> LogMessages() const { return ::LogMessages(LogPath()); }
 
     TempDir Dir;
     TTransportSvc2 Svc;
 };
-
-std::vector<std::string> Stored(const FtpServer& server)
-{
-    std::vector<std::string> names;
-    for (const std::string& command : server.Commands())
-        if (command.rfind("STOR ", 0) == 0)
-            names.push_back(command.substr(5));
-    return names;
-}
 
 }  // namespace
 
@@ -376,7 +350,7 @@ TEST_F(TransportService, FtpFailuresAreLoggedAndTheNextFileConnectsAgain)
     Config().Password = server.Password();
     Svc.BeforeDestination();
     EXPECT_TRUE(Svc.TransferFile(shop + "/caisse/c1.txt", "", more));
-    EXPECT_EQ(Stored(server), std::vector<std::string>{"c1.txt"});
+    EXPECT_EQ(server.Arguments("STOR"), std::vector<std::string>{"c1.txt"});
     Svc.AfterDestination();
 }
 
