@@ -23,8 +23,8 @@ def main():
     args = parser.parse_args()
 
     authorizer = DummyAuthorizer()
-    for spec in args.user:
-        name, password, perm = spec.split(":", 2)
+    for account in args.user:
+        name, password, perm = account.split(":", 2)
         authorizer.add_user(name, password, args.home, perm=perm)
 
     command_log = open(args.command_log, "a", buffering=1) if args.command_log else None
