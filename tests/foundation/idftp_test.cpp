@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -27,6 +28,18 @@ ScriptedFtpProxySettings ProxyOf(TIdFtpProxyType kind, const std::string& user, 
     settings.User = user;
     settings.Password = password;
     return settings;
+}
+
+// The FTP error the action raises; a test failure naming what succeeded when it raises none.
+EIdFTPError FtpErrorOf(const std::function<void()>& action, const char* whatSucceeded)
+{
+    try {
+        action();
+    } catch (const EIdFTPError& e) {
+        return e;
+    }
+    ADD_FAILURE() << whatSucceeded;
+    return EIdFTPError("no error was raised", -1);
 }
 
 void PointAt(TIdFTP& client, const FtpServer& server)
@@ -119,25 +132,20 @@ TEST(IdFtpFailures, RefusedCommandsRaiseWithTheServersReplyAndKeepTheConnection)
     PointAt(client, server);
     client.Connect();
 
-    try {
-        client.ChangeDir("/missing");
-        FAIL() << "CWD into a missing directory succeeded";
-    } catch (const EIdFTPError& e) {
+    {
+        const EIdFTPError e = FtpErrorOf([&] { client.ChangeDir("/missing"); },
+                                              "CWD into a missing directory succeeded");
         EXPECT_EQ(e.ReplyCode, 550);
         EXPECT_TRUE(Contains(e.Message(), "Can't change directory to /missing: 550 "));
     }
     client.MakeDir("/d");
-    try {
-        client.MakeDir("/d");
-        FAIL() << "MKD of an existing directory succeeded";
-    } catch (const EIdFTPError& e) {
+    {
+        const EIdFTPError e = FtpErrorOf([&] { client.MakeDir("/d"); }, "MKD of an existing directory succeeded");
         EXPECT_EQ(e.ReplyCode, 550);
         EXPECT_TRUE(Contains(e.Message(), "Can't create directory /d: 550 "));
     }
-    try {
-        client.Delete("/nothing.txt");
-        FAIL() << "DELE of a missing file succeeded";
-    } catch (const EIdFTPError& e) {
+    {
+        const EIdFTPError e = FtpErrorOf([&] { client.Delete("/nothing.txt"); }, "DELE of a missing file succeeded");
         EXPECT_EQ(e.ReplyCode, 550);
         EXPECT_TRUE(Contains(e.Message(), "Can't delete /nothing.txt: 550 "));
     }
@@ -167,10 +175,9 @@ TEST(IdFtpFailures, StoreRefusedByTheServerLeavesNoFile)
     PointAt(client, server);
     client.Passive = true;
     client.Connect();
-    try {
-        client.Put(local / "a.txt", "a.txt");
-        FAIL() << "STOR without write permission succeeded";
-    } catch (const EIdFTPError& e) {
+    {
+        const EIdFTPError e = FtpErrorOf([&] { client.Put(local / "a.txt", "a.txt"); },
+                                              "STOR without write permission succeeded");
         EXPECT_EQ(e.ReplyCode, 550);
         EXPECT_TRUE(Contains(e.Message(), "Can't store " + (local / "a.txt") + " as a.txt: "));
         EXPECT_TRUE(Contains(e.Message(), "550"));
@@ -186,10 +193,8 @@ TEST(IdFtpConnect, WrongPasswordFailsAndLeavesTheClientDisconnected)
     TIdFTP client;
     PointAt(client, server);
     client.Password = "wrong";
-    try {
-        client.Connect();
-        FAIL() << "logon with a wrong password succeeded";
-    } catch (const EIdFTPError& e) {
+    {
+        const EIdFTPError e = FtpErrorOf([&] { client.Connect(); }, "logon with a wrong password succeeded");
         EXPECT_EQ(e.ReplyCode, 530);
         EXPECT_TRUE(Contains(e.Message(), "Can't connect to 127.0.0.1:" + std::to_string(server.Port())));
         EXPECT_TRUE(Contains(e.Message(), "logon as ferrix refused: 530"));
@@ -209,27 +214,21 @@ TEST(IdFtpConnect, ClosedPortNotConnectedAndAlreadyConnected)
     EXPECT_THROW(client.ChangeDir("/"), EIdFTPError);  // not connected yet
     client.Quit();                                      // nothing to quit
     client.Connect();
-    try {
-        client.Connect();
-        FAIL() << "a second Connect succeeded";
-    } catch (const EIdFTPError& e) {
+    {
+        const EIdFTPError e = FtpErrorOf([&] { client.Connect(); }, "a second Connect succeeded");
         EXPECT_EQ(e.Message(), "Already connected.");
     }
     client.ChangeDir("/");  // the first connection still serves
     client.Quit();
 
     server.Stop();
-    try {
-        client.Connect();
-        FAIL() << "Connect to a closed port succeeded";
-    } catch (const EIdFTPError& e) {
+    {
+        const EIdFTPError e = FtpErrorOf([&] { client.Connect(); }, "Connect to a closed port succeeded");
         EXPECT_TRUE(Contains(e.Message(), "Can't connect to 127.0.0.1:" + std::to_string(server.Port()) + ": "));
     }
     EXPECT_FALSE(client.Connected());
-    try {
-        client.MakeDir("/x");
-        FAIL() << "MKD without a connection succeeded";
-    } catch (const EIdFTPError& e) {
+    {
+        const EIdFTPError e = FtpErrorOf([&] { client.MakeDir("/x"); }, "MKD without a connection succeeded");
         EXPECT_EQ(e.Message(), "Can't create directory /x: Not connected.");
     }
 }
@@ -285,10 +284,8 @@ TEST(IdFtpLostServer, FrozenServerRunsIntoTheReadTimeout)
     client.ReadTimeout = 300;  // applies to the live connection
     server.Pause();
     auto start = std::chrono::steady_clock::now();
-    try {
-        client.ChangeDir("/");
-        FAIL() << "CWD on a frozen server succeeded";
-    } catch (const EIdFTPError& e) {
+    {
+        const EIdFTPError e = FtpErrorOf([&] { client.ChangeDir("/"); }, "CWD on a frozen server succeeded");
         EXPECT_EQ(e.ReplyCode, 0);
         EXPECT_TRUE(Contains(e.Message(), "Can't change directory to /: Timeout"));
     }
@@ -443,10 +440,8 @@ TEST(IdFtpProxy, RefusedProxyLogonFailsWithTheProxysReply)
     TIdFTP client;
     PointAt(client, server);
     client.ProxySettings = {fpcmSite, "127.0.0.1", proxy.Port(), "puser", "wrong"};
-    try {
-        client.Connect();
-        FAIL() << "a refused proxy logon connected";
-    } catch (const EIdFTPError& e) {
+    {
+        const EIdFTPError e = FtpErrorOf([&] { client.Connect(); }, "a refused proxy logon connected");
         EXPECT_EQ(e.ReplyCode, 530);
         EXPECT_TRUE(Contains(e.Message(), " via 127.0.0.1:" + std::to_string(proxy.Port())));
         EXPECT_TRUE(Contains(e.Message(), "proxy logon as puser refused: 530 scripted proxy"));
@@ -518,10 +513,8 @@ TEST(IdFtpHttpTunnel, RefusedCredentialsFailTheConnect)
     TIdFTP client;
     PointAt(client, server);
     client.ProxySettings = {fpcmHttpProxyWithFtp, "127.0.0.1", tunnel.Port(), "tuser", "wrong"};
-    try {
-        client.Connect();
-        FAIL() << "refused tunnel credentials connected";
-    } catch (const EIdFTPError& e) {
+    {
+        const EIdFTPError e = FtpErrorOf([&] { client.Connect(); }, "refused tunnel credentials connected");
         EXPECT_TRUE(Contains(e.Message(), "HTTP proxy refused CONNECT 127.0.0.1:" + std::to_string(server.Port()) +
                                            ": HTTP/1.1 407 Proxy Authentication Required"));
     }
