@@ -318,7 +318,8 @@ void TDirectoryList::ProcessChanged(const TFileHandler& handler)
         try {
             delivered = handler(FDirPath + "/" + item.Name, FEntryText, continueFlag);
         } catch (...) {
-            // The handler reports its own failures; the file stays changed.
+            // The handler reports its own failures; the file stays changed and counts as not sent.
+            ++FBadCount;
             continue;
         }
         if (delivered) {

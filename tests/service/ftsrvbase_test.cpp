@@ -264,6 +264,44 @@ TEST_F(FtrackerServiceTest, FailedFilesAreCountedAndTheSummaryIsWrittenWithoutDe
     EXPECT_EQ(Service->Sent(), (std::vector<std::string>{"b.arg@0"}));
 }
 
+// A file whose handler raised was not sent: it counts as bad in the summary and the statistics,
+// also in a pass where no file got through, and is offered again.
+TEST_F(FtrackerServiceTest, FilesWhoseTransferRaisedCountAsBad)
+{
+    const std::string shop = MakeDir("shop", {"a.arg", "b.arg", "c.arg"});
+    Service->OnTransfer = [](const std::string& path, const std::string&, bool&) -> bool {
+        if (ExtractFileName(path) == "b.arg")
+            throw Exception("connection lost");
+        return true;
+    };
+    Start({shop}, false);
+    Service->ProcessChains();
+    EXPECT_EQ(LastLogLine(), "processed 2 files OK, 1 files bad, elapsed 0:00:00:000");
+    TServiceStatusInfo info = Service->Stats();
+    EXPECT_EQ(+info.LastCheckFilesOK, 2);
+    EXPECT_EQ(+info.LastCheckFilesBad, 1);
+
+    // Every file fails: the pass still writes its summary and stores its statistics.
+    Clock.Set(Day + Span(11, 0, 0));
+    Service->ClearCalls();
+    Service->OnTransfer = [](const std::string&, const std::string&, bool&) -> bool {
+        throw Exception("connection lost");
+    };
+    Service->ProcessChains();
+    EXPECT_EQ(Service->Sent(), (std::vector<std::string>{"b.arg@0"}));
+    EXPECT_EQ(LastLogLine(), "processed 0 files OK, 1 files bad, elapsed 0:00:00:000");
+    info = Service->Stats();
+    EXPECT_EQ(+info.LastCheckFilesOK, 0);
+    EXPECT_EQ(+info.LastCheckFilesBad, 1);
+    EXPECT_EQ(TimeText(info.LastCheckTime), "2024-03-05 11:00:00.000");
+
+    Service->ClearCalls();
+    Service->OnTransfer = nullptr;
+    Service->ProcessChains();
+    EXPECT_EQ(Service->Sent(), (std::vector<std::string>{"b.arg@0"}));
+    EXPECT_EQ(LastLogLine(), "processed 1 files OK, 0 files bad, elapsed 0:00:00:000");
+}
+
 TEST_F(FtrackerServiceTest, ElapsedTimesOfEntryDestinationAndPass)
 {
     const std::string first = MakeDir("first", {"a.arg", "b.arg"});
