@@ -505,7 +505,7 @@ void TIdFTP::Fail(const std::string& what)
     try {
         throw;
     } catch (const EIdFTPError& e) {
-        reason = e.Message();
+        reason = e.Reason;
         code = e.ReplyCode;
     } catch (const Poco::Net::FTPException& e) {
         reason = e.message();
@@ -519,5 +519,6 @@ void TIdFTP::Fail(const std::string& what)
     }
     if (code == 0 || code == 421)
         DropConnection();
-    throw EIdFTPError(what + ": " + OneLine(reason), code);
+    reason = OneLine(reason);
+    throw EIdFTPError(what + ": " + reason, code, reason);
 }

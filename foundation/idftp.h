@@ -35,11 +35,16 @@ struct TIdFtpProxySettings {
 
 // A failed FTP operation; the message says what failed and holds the server's reply where there is
 // one. ReplyCode is that reply's code; 0 when the connection itself failed, in which case the
-// client has dropped the connection and is no longer connected.
+// client has dropped the connection and is no longer connected. Reason is the cause alone: the
+// server's reply, or the text of the connection's failure.
 class EIdFTPError : public Exception {
 public:
-    explicit EIdFTPError(const std::string& message, int replyCode = 0) : Exception(message), ReplyCode(replyCode) {}
+    explicit EIdFTPError(const std::string& message, int replyCode = 0, std::string reason = "")
+        : Exception(message), ReplyCode(replyCode), Reason(reason.empty() ? message : std::move(reason))
+    {
+    }
     int ReplyCode;
+    std::string Reason;
 };
 
 class TIdFTP {

@@ -15,7 +15,31 @@ uint8_t StrToTransport(const std::string& word)
     return SameText(word, TRANSPORT_FTP_STR) ? TRANSPORT_FTP : TRANSPORT_COPY;
 }
 
+namespace {
+
+// Why an FTP command failed: the server's refusal, or the text of the connection's failure.
+std::string FailureReason()
+{
+    try {
+        throw;
+    } catch (const EIdFTPError& e) {
+        return e.Reason;
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown error";
+    }
+}
+
+}  // namespace
+
 bool FtpForceDir(const std::string& path, TIdFTP& client)
+{
+    std::string reason;
+    return FtpForceDir(path, client, reason);
+}
+
+bool FtpForceDir(const std::string& path, TIdFTP& client, std::string& reason)
 {
     std::string dir = path;
     if (!dir.empty() && dir.back() == '/')
@@ -25,19 +49,21 @@ bool FtpForceDir(const std::string& path, TIdFTP& client)
     try {
         client.ChangeDir(dir);
         return true;
-    } catch (const std::exception&) {
+    } catch (...) {
+        reason = FailureReason();
     }
     // The parent keeps its trailing "/" (the root's "/" then gives the empty path); a path without
     // "/" has the empty parent.
     const std::size_t slash = dir.rfind('/');
     const std::string parent = slash == std::string::npos ? "" : dir.substr(0, slash + 1);
-    if (!FtpForceDir(parent, client))
+    if (!FtpForceDir(parent, client, reason))
         return false;
     try {
         client.MakeDir(dir);
         client.ChangeDir(dir);
         return true;
-    } catch (const std::exception&) {
+    } catch (...) {
+        reason = FailureReason();
         return false;
     }
 }

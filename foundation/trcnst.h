@@ -22,3 +22,6 @@ uint8_t StrToTransport(const std::string& word);
 // the connection's current directory in it, creating each missing level. Every command carries the
 // whole path. False when the path can neither be entered nor created; never raises.
 bool FtpForceDir(const std::string& path, TIdFTP& client);
+// As above; after false, reason holds why the last command failed: the server's refusal, or the
+// text of the connection's failure.
+bool FtpForceDir(const std::string& path, TIdFTP& client, std::string& reason);

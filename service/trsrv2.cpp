@@ -269,10 +269,10 @@ void TTransportSvc2::ForceLocalDirectory(const std::string& Path)
 
 void TTransportSvc2::ForceFtpDirectory(const std::string& Path)
 {
-    if (!FtpForceDir(Path, IdFTP)) {
-        const int code = errno;
-        throw EOSError("Can't create directory: " + Path + " : " + SysErrorMessage(code), code);
-    }
+    // The reason is the server's refusal, not whatever system error was left behind.
+    std::string reason;
+    if (!FtpForceDir(Path, IdFTP, reason))
+        throw Exception("Can't create directory: " + Path + " : " + reason);
 }
 
 // A copy that fails midway leaves the previous file in place, never a torn one.

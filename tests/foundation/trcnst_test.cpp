@@ -73,8 +73,10 @@ TEST(FtpForceDir, RefusedMkdEndsWithFalseAndNoDeeperCommand)
     ConnectTo(client, server);
     server.ClearCommands();
 
-    EXPECT_FALSE(FtpForceDir("/a/b/c", client));
+    std::string reason;
+    EXPECT_FALSE(FtpForceDir("/a/b/c", client, reason));
     EXPECT_EQ(server.Commands(), (Lines{"CWD /a/b/c", "CWD /a/b", "CWD /a", "MKD /a/b"}));
+    EXPECT_EQ(reason, "550 Not enough privileges.");  // the refusal of the MKD, as the server gave it
     EXPECT_FALSE(std::filesystem::exists(server.LocalPath("/a/b")));
     EXPECT_TRUE(client.Connected());
 }
@@ -85,6 +87,10 @@ TEST(FtpForceDir, LostConnectionGivesFalse)
     TIdFTP client;
     ConnectTo(client, server);
     server.Stop();
-    EXPECT_FALSE(FtpForceDir("/a/b", client));
-    EXPECT_FALSE(FtpForceDir("/a/b", client));  // not connected any more: still false, no exception
+    std::string reason;
+    EXPECT_FALSE(FtpForceDir("/a/b", client, reason));
+    EXPECT_FALSE(reason.empty());
+    EXPECT_EQ(reason.find("Can't"), std::string::npos) << reason;  // the cause alone
+    EXPECT_FALSE(FtpForceDir("/a/b", client, reason));  // not connected any more: still false, no exception
+    EXPECT_EQ(reason, "Not connected.");
 }

@@ -354,6 +354,32 @@ TEST_F(TransportService, FtpFailuresAreLoggedAndTheNextFileConnectsAgain)
     Svc.AfterDestination();
 }
 
+// A remote directory the server refuses to make is logged with the server's refusal as the
+// reason, never with an error code some earlier system call left behind.
+TEST_F(TransportService, FtpDirectoryRefusalIsLoggedWithTheServersReply)
+{
+    FtpServer server({{"reader", "pw", "elrw"}});
+    const std::string shop = Dir / "Shop12";
+    fs::create_directories(shop + "/caisse");
+    WriteTextFile(shop + "/caisse/c1.txt", "c1");
+    Config().Transport = TRANSPORT_FTP;
+    Config().SetDestination(0, server.Host());
+    Config().Port = server.Port();
+    Config().PassiveMode = true;
+    Config().Username = server.User();
+    Config().Password = server.Password();
+    Config().DestinationDirectory = "central";
+
+    bool more = true;
+    Svc.BeforeDestination();
+    errno = EINPROGRESS;
+    EXPECT_THROW(Svc.TransferFile(shop + "/caisse/c1.txt", "", more), Exception);
+    Svc.AfterDestination();
+    EXPECT_EQ(LogMessages(), std::vector<std::string>{"Failed to copy c1.txt to central/caisse : Can't create "
+                                                      "directory: /central/caisse : 550 Not enough privileges."});
+    EXPECT_NE(server.Log().find("550 Not enough privileges."), std::string::npos);
+}
+
 TEST_F(TransportService, DisconnectAbortsATransferUnderWayBeforeQuitting)
 {
     FtpServer server;
