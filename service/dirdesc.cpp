@@ -196,6 +196,13 @@ int TDirectoryItems::IndexOf(std::string_view name, int hint) const
     return static_cast<int>(first - FItems.begin());
 }
 
+bool StatusLineHolds(std::string_view name)
+{
+    if (name.empty() || static_cast<unsigned char>(name.front()) <= ' ')
+        return false;
+    return name.find_first_of("\t\r\n") == std::string_view::npos;
+}
+
 void ReadStatusText(TDirectoryItems& items, std::string_view text, int baseBias)
 {
     int next = 0;  // lines come in the list's order: the next line usually names the next item
@@ -289,6 +296,10 @@ void TDirectoryList::Scan()
             continue;
         if (SameText(ExtractFileExt(entry.Name), ".dst"))
             continue;
+        if (!StatusLineHolds(entry.Name)) {
+            FSkippedNames.push_back(std::move(entry.Name));
+            continue;
+        }
         TFileStatus status;
         status.Size = static_cast<uint32_t>(entry.Size);
         status.LastWrite = FileTimeToDateTime(entry.Time);
@@ -302,7 +313,8 @@ void TDirectoryList::ReadStatusFile()
 {
     const std::string path = FDirPath + "/" + FStatusFileName;
     std::string text;
-    if (!FileExists(path) || !ReadWholeFile(path, text))
+    // A link is not a status file: every file then counts as changed.
+    if (IsSymbolicLink(path) || !FileExists(path) || !ReadWholeFile(path, text))
         return;
     ReadStatusText(FItems, text, FBaseBias);
 }
@@ -337,6 +349,9 @@ void TDirectoryList::SaveStatusFile()
 {
     const int bias = GetTimeZoneBaseBias();
     const std::string path = IncludeTrailingPathDelimiter(FDirPath) + FStatusFileName;
+    // A link in the status file's place is never written through: the file replaces it.
+    if (IsSymbolicLink(path))
+        DeleteFile(path);
     if (FileExists(path))
         SetFileAttributesNormal(path);
     // Each file is recorded with the size and time the scan listed, the version that was

@@ -44,6 +44,11 @@ private:
     std::vector<TItem> FItems;
 };
 
+// Whether a status line holds the name exactly, so that reading it back finds this name and no
+// other: no TAB, CR or LF in it, and no blank or control character in front (the reader trims the
+// line). A name beginning with "#" is held but read as a comment: that file is sent in every pass.
+bool StatusLineHolds(std::string_view name);
+
 // Applies the text of a status file to sorted items: each line naming a listed file sets its
 // Changed flag. baseBias (minutes, UTC = local + bias) converts lines written in local time.
 // Reading stops at the first line whose time is out of range.
@@ -76,6 +81,9 @@ public:
     const TDirectoryItems& Items() const { return FItems; }
     int OKCount() const { return FOKCount; }
     int BadCount() const { return FBadCount; }
+    // Names of the mask left out because a status line cannot hold them exactly (see
+    // StatusLineHolds): they are never handed over and never recorded.
+    const std::vector<std::string>& SkippedNames() const { return FSkippedNames; }
 
 private:
     void Scan();
@@ -86,6 +94,7 @@ private:
     std::string FEntryText;
     std::string FStatusFileName;
     TDirectoryItems FItems;
+    std::vector<std::string> FSkippedNames;
     int FOKCount = 0;
     int FBadCount = 0;
     int FBaseBias = 0;

@@ -80,6 +80,27 @@ void CopyText(char* field, size_t size, const std::string& text)
     std::memset(field + length, 0, size - length);
 }
 
+// The text with its control characters written as \t, \r, \n or \xNN.
+std::string VisibleText(const std::string& text)
+{
+    std::string result;
+    result.reserve(text.size());
+    for (const char c : text) {
+        const auto code = static_cast<unsigned char>(c);
+        if (c == '\t')
+            result += "\\t";
+        else if (c == '\r')
+            result += "\\r";
+        else if (c == '\n')
+            result += "\\n";
+        else if (code < ' ' || code == 0x7F)
+            result += Format("\\x%02X", code);
+        else
+            result += c;
+    }
+    return result;
+}
+
 }  // namespace
 
 ECancelServiceTask::ECancelServiceTask()
@@ -503,6 +524,7 @@ void TBaseFtrackerService::ProcessChains()
     const TDateTime passStart = Clock();
     if (CheckUrgentRequest())
         throw ECancelServiceTask();
+    SkippedFiles.clear();
     for (int chain = 0; chain < TrackDirectoryCount; ++chain) {
         ChainIndex = chain;
         const std::string directory = Settings().GetTrackDirectory(chain);
@@ -546,6 +568,7 @@ void TBaseFtrackerService::ProcessChains()
             ReportEvent(3, e.what());
         }
     }
+    ReportSkippedFiles();
     TrimLogFile();
 }
 
@@ -591,6 +614,8 @@ void TBaseFtrackerService::ProcessEntries(size_t Destination, TDateTime PassStar
         const TDateTime entryStart = Clock();
 
         TDirectoryList list(directory, extension, entry, statusFileName);
+        for (const std::string& name : list.SkippedNames())
+            SkippedFiles.insert(list.DirPath() + "/" + name);
         list.ProcessChanged(handler);
         list.SaveStatusFile();
 
@@ -629,6 +654,31 @@ void TBaseFtrackerService::FinishDestination()
     if (filesOK > 0 && LogDetailed())
         ReportEvent(0, Format("postprocessing after %d source files finished, elapsed ", filesOK) +
                            ElapsedText(Clock() - destinationEnd));
+}
+
+// One line per pass, whatever the number of destinations: the names, with their control
+// characters written out, so that the line stays one line.
+void TBaseFtrackerService::ReportSkippedFiles()
+{
+    if (SkippedFiles.empty())
+        return;
+    constexpr size_t NamesShown = 20;
+    std::string names;
+    size_t shown = 0;
+    for (const std::string& path : SkippedFiles) {
+        if (shown++ == NamesShown) {
+            names += Format(" and %d more", static_cast<int>(SkippedFiles.size() - NamesShown));
+            break;
+        }
+        if (!names.empty())
+            names += ", ";
+        names += '"' + VisibleText(path) + '"';
+    }
+    ReportEvent(3, Format("%d files not sent: a status file cannot hold their names (TAB, line break or a "
+                          "leading blank): ",
+                          static_cast<int>(SkippedFiles.size())) +
+                       names);
+    SkippedFiles.clear();
 }
 
 // ---- helpers

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,7 @@ private:
     void ProcessChain(const std::string& Directory, TDateTime PassStart);
     void ProcessEntries(size_t Destination, TDateTime PassStart);
     void FinishDestination();
+    void ReportSkippedFiles();
     void RunStopSteps(bool Shutdown);
     void RunDeferredStop();
     void ReleasePipeServers();
@@ -114,4 +116,6 @@ private:
     bool StopDeferred = false;       // a stop or shutdown came during a pass
     bool DeferredShutdown = false;   // ... and it was a shutdown
     bool LogTargetSet = false;
+    // Files of this pass whose names a status file cannot hold, reported once at its end.
+    std::set<std::string> SkippedFiles;
 };

@@ -155,8 +155,9 @@ std::vector<TSearchRec> FindFiles(const std::string& dir, const std::string& ext
         std::string name = entry->d_name;
         if (name == "." || name == ".." || !MatchesExtension(name, extension))
             continue;
+        // A link is listed as itself, never as what it points at: a system entry.
         struct stat st {};
-        if (fstatat(dirFd, entry->d_name, &st, 0) != 0 && fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         TSearchRec rec;
         FillRecord(std::move(name), st, rec);
@@ -180,6 +181,12 @@ bool FileExists(const std::string& path)
 {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsSymbolicLink(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool DirectoryExists(const std::string& path)

@@ -1,7 +1,8 @@
 // Directory enumeration and file operations in the shape the units expect of the Windows
 // file API. Attributes follow the Windows bits: a name beginning with "." is hidden, anything
-// that is not a regular file (after following a link) is a directory or a "system" entry,
-// and a file without the owner write bit is read-only.
+// that is not a regular file is a directory or a "system" entry, and a file without the owner
+// write bit is read-only. A directory listing never follows a symbolic link: the link itself is a
+// "system" entry, so no data file is ever read through one.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +39,7 @@ bool MatchesExtension(const std::string& name, const std::string& extension);
 FILETIME TimespecToFileTime(int64_t seconds, int64_t nanoseconds);
 
 bool FileExists(const std::string& path);       // a regular file (after following links)
+bool IsSymbolicLink(const std::string& path);  // the path itself is a symbolic link
 bool DirectoryExists(const std::string& path);
 int GetFileAttributes(const std::string& path);  // -1 when missing
 bool SetFileAttributesNormal(const std::string& path);  // adds the owner write bit

@@ -305,3 +305,51 @@ TEST_F(DirListTest, BadStatusFilesNeitherCrashNorHang)
             EXPECT_TRUE(items[1].Status.Changed) << cut;
     }
 }
+
+// A link is not a data file, wherever it points, and a link in the status file's place is neither
+// read as the status file nor written through.
+TEST_F(DirListTest, LinksAreNeitherListedNorReadOrWrittenAsTheStatusFile)
+{
+    TempDir outside;
+    WriteTextFile(outside / "secret.arg", "secret");
+    const std::string planted = "# directory status file \r\na.arg\t1\t2026/12/07 22:01:24.000 UTC\r\n";
+    WriteTextFile(outside / "victim.txt", planted);
+    MakeFile("a.arg");
+    ASSERT_EQ(symlink((outside / "secret.arg").c_str(), (Dir / "secret.arg").c_str()), 0);
+    ASSERT_EQ(symlink((outside / "missing.arg").c_str(), (Dir / "dangling.arg").c_str()), 0);
+    ASSERT_EQ(symlink((outside / "victim.txt").c_str(), (Dir / StatusName).c_str()), 0);
+
+    EXPECT_EQ(Run(), Names{"a.arg"});  // the planted line did not mark a.arg as delivered
+    EXPECT_EQ(ReadTextFile(outside / "victim.txt"), planted);
+    struct stat st {};
+    ASSERT_EQ(lstat((Dir / StatusName).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(StatusLines(), Names{"a.arg\t1\t2026/12/07 22:01:24.000 UTC"});
+    EXPECT_EQ(Run(), Names{});
+}
+
+// Names that a status line cannot hold exactly are left out: never handed over, never recorded.
+// A name holding a line break once smuggled a line for the file named after its second half.
+TEST_F(DirListTest, NamesAStatusLineCannotHoldAreSkipped)
+{
+    const Names odd = {"\tlead-tab.arg", " lead-blank.arg", "cr\r.arg", "evil\nc2.arg", "tab\tc3.arg"};
+    for (const std::string& name : odd)
+        MakeFile(name, 4);
+    MakeFile("ok.arg");
+    MakeFile("mid blank.arg");
+    {
+        TDirectoryList list(Dir.Path(), "arg", "", StatusName);
+        Names skipped = list.SkippedNames();
+        std::sort(skipped.begin(), skipped.end());
+        EXPECT_EQ(skipped, odd);
+        EXPECT_EQ(list.Items().Count(), 2);
+    }
+    EXPECT_EQ(Run(), (Names{"ok.arg", "mid blank.arg"}));
+    EXPECT_EQ(StatusLines().size(), 2u);
+
+    // The file named after the second half arrives with the very size and time of the odd one.
+    MakeFile("c2.arg", 4);
+    MakeFile("c3.arg", 4);
+    EXPECT_EQ(Run(), (Names{"c3.arg", "c2.arg"}));
+    EXPECT_EQ(Run(), Names{});
+}
