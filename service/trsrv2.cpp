@@ -271,8 +271,10 @@ void TTransportSvc2::ForceFtpDirectory(const std::string& Path)
 {
     // The reason is the server's refusal, not whatever system error was left behind.
     std::string reason;
+    FtpWorkingDir.clear();
     if (!FtpForceDir(Path, IdFTP, reason))
         throw Exception("Can't create directory: " + Path + " : " + reason);
+    FtpWorkingDir = Path;  // FtpForceDir leaves the connection there
 }
 
 // A copy that fails midway leaves the previous file in place, never a torn one.
@@ -282,9 +284,15 @@ void TTransportSvc2::CopyLocalFile(const std::string& Source, const std::string&
         RaiseOSError(errno);
 }
 
+// The working directory is changed only when the connection is elsewhere: once per directory and
+// connection, not once per file.
 void TTransportSvc2::FtpPutFile(const std::string& Source, const std::string& Directory, const std::string& Name)
 {
-    IdFTP.ChangeDir(Directory);
+    if (Directory != FtpWorkingDir) {
+        FtpWorkingDir.clear();
+        IdFTP.ChangeDir(Directory);
+        FtpWorkingDir = Directory;
+    }
     IdFTP.Put(Source, Name);
 }
 
@@ -295,12 +303,15 @@ void TTransportSvc2::EnsureConnected()
         return;
     if (!config.Connection.empty())
         RasConnect();
-    if (!IdFTP.Connected())
+    if (!IdFTP.Connected()) {
+        FtpWorkingDir.clear();  // a new connection starts in the account's home directory
         IdFTP.Connect();
+    }
 }
 
 void TTransportSvc2::Disconnect()
 {
+    FtpWorkingDir.clear();
     if (IdFTP.Connected()) {
         std::exception_ptr abortError;
         if (TransferActive) {

@@ -21,6 +21,7 @@ public:
     TIdFTP IdFTP;
     bool TransferActive = false;   // inside the transfer steps of TransferFile
     std::string CurrentRemoteDir;  // remote directory known to exist at the current destination
+    std::string FtpWorkingDir;     // working directory of the open FTP connection; empty: unknown
     std::string ActiveRasConnection;  // phonebook entry this service dialled itself
 
     void ServiceCreate();

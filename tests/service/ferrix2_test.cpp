@@ -199,6 +199,8 @@ TEST_P(Ferrix2Ftp, OneDestinationGetsEachFileInItsPlaceAndLaterOnlyWhatChanged)
     ASSERT_TRUE(run.WaitForLog("processed 3 files OK, 0 files bad, elapsed ")) << run.Log();
     EXPECT_EQ(server.Arguments("STOR"), FileNames(SecondPassOrder));
     EXPECT_TRUE(server.Arguments("MKD").empty());
+    // One CWD per remote directory, none per file.
+    EXPECT_EQ(server.Arguments("CWD"), (std::vector<std::string>{"/central/comptage", "/central/messages"}));
     ExpectSecondPassLanded(shop, server.Home());
     EXPECT_EQ(run.Stop(), 0);
     EXPECT_EQ(run.CountLog("Failed to copy"), 0) << run.Log();

@@ -315,14 +315,55 @@ TEST_F(TransportService, FtpDestinationMakesEachRemoteDirectoryOncePerDestinatio
             command == "QUIT")
             walk.push_back(command);
     EXPECT_EQ(walk, (std::vector<std::string>{
-                        // first destination: the directory is made, then each file is stored there
+                        // first destination: the directory is made and entered, then each file is stored
                         "CWD /central/caisse", "CWD /central", "MKD /central", "CWD /central",
-                        "MKD /central/caisse", "CWD /central/caisse", "CWD /central/caisse", "STOR c2.txt",
-                        "CWD /central/caisse", "STOR c1.txt", "QUIT",
+                        "MKD /central/caisse", "CWD /central/caisse", "STOR c2.txt", "STOR c1.txt", "QUIT",
                         // next destination: made sure of again, found at once
-                        "CWD /central/caisse", "CWD /central/caisse", "STOR c2.txt", "CWD /central/caisse",
-                        "STOR c1.txt", "QUIT"}));
+                        "CWD /central/caisse", "STOR c2.txt", "STOR c1.txt", "QUIT"}));
     EXPECT_EQ(ReadTextFile(server.LocalPath("/central/caisse/c1.txt")), "c1.txt");
+}
+
+// The working directory is changed once per directory and connection: files of one directory
+// follow without a CWD, a change of directory costs one, and a new connection enters it again.
+TEST_F(TransportService, FtpChangesTheWorkingDirectoryOncePerDirectoryAndConnection)
+{
+    FtpServer server;
+    const std::string shop = Dir / "Shop12";
+    fs::create_directories(shop + "/caisse");
+    fs::create_directories(shop + "/filters");
+    for (const char* name : {"caisse/c1.txt", "caisse/c2.txt", "caisse/c3.txt", "filters/f1.fif"})
+        WriteTextFile(shop + "/" + name, name);
+    fs::create_directories(server.LocalPath("/central/caisse"));
+    fs::create_directories(server.LocalPath("/central/filters"));
+    Config().Transport = TRANSPORT_FTP;
+    Config().SetDestination(0, server.Host());
+    Config().Port = server.Port();
+    Config().PassiveMode = true;
+    Config().Username = server.User();
+    Config().Password = server.Password();
+    Config().DestinationDirectory = "central";
+
+    bool more = true;
+    Svc.BeforeDestination();
+    EXPECT_TRUE(Svc.TransferFile(shop + "/caisse/c3.txt", "", more));
+    EXPECT_TRUE(Svc.TransferFile(shop + "/caisse/c2.txt", "", more));
+    EXPECT_TRUE(Svc.TransferFile(shop + "/filters/f1.fif", "", more));
+    // The server goes away and comes back: the next file connects and enters its directory again.
+    server.Stop();
+    EXPECT_THROW(Svc.TransferFile(shop + "/caisse/c1.txt", "", more), Exception);
+    server.Restart();
+    EXPECT_TRUE(Svc.TransferFile(shop + "/caisse/c1.txt", "", more));
+    EXPECT_TRUE(Svc.TransferFile(shop + "/caisse/c2.txt", "", more));
+    Svc.AfterDestination();
+
+    std::vector<std::string> walk;
+    for (const std::string& command : server.Commands())
+        if (command.rfind("CWD ", 0) == 0 || command.rfind("STOR ", 0) == 0 || command.rfind("USER ", 0) == 0)
+            walk.push_back(command);
+    EXPECT_EQ(walk, (std::vector<std::string>{"USER ferrix", "CWD /central/caisse", "STOR c3.txt", "STOR c2.txt",
+                                              "CWD /central/filters", "STOR f1.fif", "USER ferrix",
+                                              "CWD /central/caisse", "STOR c1.txt", "STOR c2.txt"}));
+    EXPECT_EQ(ReadTextFile(server.LocalPath("/central/caisse/c1.txt")), "caisse/c1.txt");
 }
 
 TEST_F(TransportService, FtpFailuresAreLoggedAndTheNextFileConnectsAgain)
