@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Transfer benchmark: 2,000 changed files of 4 KiB (400 in each data sub-directory of one shop)
 # sent by one ferrix2 pass, against the same tree sent by lftp's "mirror -R" to the same loopback
-# pyftpdlib server (FTP, passive mode), and against cp -r (COPY). The ferrix2 time is the elapsed
-# time of its pass summary line; the others are wall times. Median of five rounds each.
+# FTP server (passive mode; pyftpdlib, and vsftpd when installed), and against cp -r (COPY). The
+# ferrix2 time is the elapsed time of its pass summary line; the others are wall times. Median of
+# five rounds each. vsftpd runs on a free loopback port with a configuration of its own (anonymous
+# uploads into a directory of the benchmark) and is stopped at the end.
 #   scripts/transfer_bench.sh [build directory, default build/release]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -16,10 +18,12 @@ cmake --build "$build" -j 3 --target ferrix2 >/dev/null
 
 work="$(mktemp -d)"
 server_pid=""
+vsftpd_pid=""
 ferrix_pid=""
 cleanup() {
   [ -n "$ferrix_pid" ] && kill "$ferrix_pid" 2>/dev/null || true
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
+  [ -n "$vsftpd_pid" ] && kill "$vsftpd_pid" 2>/dev/null || true
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -48,6 +52,46 @@ server_pid=$!
 for _ in $(seq 1 100); do grep -q '^PORT ' "$work/server.out" 2>/dev/null && break; sleep 0.1; done
 port="$(sed -n 's/^PORT //p' "$work/server.out")"
 [ -n "$port" ] || { echo "the FTP server did not start" >&2; exit 1; }
+
+# vsftpd, when installed: anonymous logon without password, uploads into /up (its root stays
+# read-only for the ftp user, as vsftpd demands).
+vs_port=""
+if [ -x /usr/sbin/vsftpd ] && id ftp >/dev/null 2>&1; then
+  chmod 755 "$work"
+  mkdir -p "$work/vs/up" "$work/vs-empty"
+  chown ftp:ftp "$work/vs/up"
+  vs_port="$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+  cat >"$work/vsftpd.conf" <<EOF
+listen=YES
+listen_ipv6=NO
+listen_address=127.0.0.1
+listen_port=$vs_port
+background=NO
+anonymous_enable=YES
+no_anon_password=YES
+anon_root=$work/vs
+anon_upload_enable=YES
+anon_mkdir_write_enable=YES
+anon_umask=022
+write_enable=YES
+local_enable=NO
+pasv_enable=YES
+pasv_address=127.0.0.1
+xferlog_enable=NO
+secure_chroot_dir=$work/vs-empty
+seccomp_sandbox=NO
+isolate=NO
+isolate_network=NO
+EOF
+  /usr/sbin/vsftpd "$work/vsftpd.conf" >"$work/vsftpd.out" 2>&1 &
+  vsftpd_pid=$!
+  for _ in $(seq 1 100); do
+    /usr/bin/python3 -c "import socket; socket.create_connection(('127.0.0.1', $vs_port), 1)" 2>/dev/null && break
+    sleep 0.1
+  done
+else
+  echo "vsftpd is not installed (scripts/install-deps.sh): its rows are left out" >&2
+fi
 
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
@@ -84,8 +128,21 @@ ferrix_pass() {
 
 median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
 
-ftp_ferrix=() ftp_lftp=() copy_ferrix=() copy_cp=()
+ftp_ferrix=() ftp_lftp=() copy_ferrix=() copy_cp=() vs_ferrix=() vs_lftp=()
 for round in $(seq 1 "$rounds"); do
+  if [ -n "$vs_port" ]; then
+    find "$shop" -name 'tr2list*.dst' -delete
+    start=$(now_ms)
+    lftp -u anonymous,bench -p "$vs_port" -e "mirror -R $shop /up/lftp$round; quit" 127.0.0.1 >/dev/null
+    vs_lftp+=($(( $(now_ms) - start )))
+    sent="$(find "$work/vs/up/lftp$round" -type f | wc -l)"
+    [ "$sent" -eq "$files" ] || { echo "lftp sent $sent of $files files to vsftpd" >&2; exit 1; }
+    vs_ferrix+=("$(ferrix_pass Transport=FTP Destination0=127.0.0.1 "Port=$vs_port" PassiveMode=1 Username=anonymous \
+      Password=bench "DestinationDirectory=up/ferrix$round")")
+    [ "$(find "$work/vs/up/ferrix$round" -type f | wc -l)" -eq "$files" ] ||
+      { echo "ferrix2 did not send every file to vsftpd" >&2; exit 1; }
+  fi
+
   find "$shop" -name 'tr2list*.dst' -delete  # every file counts as changed again
   start=$(now_ms)
   lftp -u bench,bench -p "$port" -e "mirror -R $shop /lftp$round; quit" 127.0.0.1 >/dev/null
@@ -109,8 +166,12 @@ done
 report() {
   local what="$1" ours="$2" theirs="$3" name="$4" target="$5"
   awk -v w="$what" -v o="$ours" -v t="$theirs" -v n="$name" -v g="$target" 'BEGIN {
-    printf "%-4s %d files of 4 KiB: ferrix2 %d ms, %s %d ms, ratio %.2f (target at most %.2f)\n", w, '"$files"', o, n, t, o / t, g }'
+    printf "%-12s %d files of 4 KiB: ferrix2 %d ms, %s %d ms, ratio %.2f (target at most %.2f)\n", w, '"$files"', o, n, t, o / t, g }'
 }
 echo "rounds (ms): FTP ferrix2 ${ftp_ferrix[*]} / lftp ${ftp_lftp[*]}; COPY ferrix2 ${copy_ferrix[*]} / cp -r ${copy_cp[*]}"
+[ -n "$vs_port" ] && echo "rounds (ms): FTP to vsftpd ferrix2 ${vs_ferrix[*]} / lftp ${vs_lftp[*]}"
 report FTP "$(median "${ftp_ferrix[@]}")" "$(median "${ftp_lftp[@]}")" "lftp mirror -R" 1.0
+if [ -n "$vs_port" ]; then
+  report "FTP (vsftpd)" "$(median "${vs_ferrix[@]}")" "$(median "${vs_lftp[@]}")" "lftp mirror -R" 0.7
+fi
 report COPY "$(median "${copy_ferrix[@]}")" "$(median "${copy_cp[@]}")" "cp -r" 1.5
