@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 #include "service/srvpipe.h"
 
 static_assert(std::endian::native == std::endian::little, "the pipe records are little-endian");

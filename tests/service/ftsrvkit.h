@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "foundation/ftconfigbase.h"
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 #include "service/ft_control.h"
 #include "service/ftsrvbase.h"
 #include "testkit.h"
