@@ -10,7 +10,7 @@
 #include "ftsrvkit.h"
 #include "pipekit.h"
 #include "platform/files/findfile.h"
-#include "service/ft_control.h"
+#include "foundation/pipeproto.h"
 
 namespace {
 

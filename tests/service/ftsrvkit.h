@@ -11,7 +11,7 @@
 
 #include "foundation/ftconfigbase.h"
 #include "base/sysutils.h"
-#include "service/ft_control.h"
+#include "foundation/pipeproto.h"
 #include "service/ftsrvbase.h"
 #include "testkit.h"
 
