@@ -49,11 +49,7 @@ protected:
 
     std::string MakeDir(const std::string& name, const std::vector<std::string>& files)
     {
-        const std::string dir = Dir / name;
-        ForceDirectories(dir);
-        for (const std::string& file : files)
-            WriteTextFile(dir + "/" + file, file);
-        return dir;
+        return MakeDirWithFiles(Dir / name, files);
     }
     // Starts the service thread and waits until the service runs.
     void Start(const std::vector<std::string>& dirs)
