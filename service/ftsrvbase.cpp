@@ -438,7 +438,7 @@ void TBaseFtrackerService::UpdateNextCheckTime()
     NextCheckTime = next;
 }
 
-bool TBaseFtrackerService::IsCheckDue()
+bool TBaseFtrackerService::IsCheckDue() const
 {
     return Clock() > NextCheck;
 }

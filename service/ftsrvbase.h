@@ -67,7 +67,7 @@ public:
     void SetLastFile(const std::string& Path, bool Ok, int32_t Depth);
     void SetLastCheckStats(int32_t FilesOK, int32_t FilesBad, int32_t ElapsedMs);
     void UpdateNextCheckTime();
-    bool IsCheckDue();
+    bool IsCheckDue() const;
     void ScheduleFirstCheck();
     void ScheduleNextCheck();
     bool CheckUrgentRequest();
