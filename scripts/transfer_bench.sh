@@ -4,7 +4,8 @@
 # FTP server (passive mode; pyftpdlib, and vsftpd when installed), and against cp -r (COPY). The
 # ferrix2 time is the elapsed time of its pass summary line; the others are wall times. Median of
 # five rounds each. vsftpd runs on a free loopback port with a configuration of its own (anonymous
-# uploads into a directory of the benchmark) and is stopped at the end.
+# uploads into a directory of the benchmark) and is stopped at the end. lftp does not retry: a
+# failed round ends the benchmark instead of waiting for ever.
 #   scripts/transfer_bench.sh [build directory, default build/release]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -133,7 +134,7 @@ for round in $(seq 1 "$rounds"); do
   if [ -n "$vs_port" ]; then
     find "$shop" -name 'tr2list*.dst' -delete
     start=$(now_ms)
-    lftp -u anonymous,bench -p "$vs_port" -e "mirror -R $shop /up/lftp$round; quit" 127.0.0.1 >/dev/null
+    lftp -u anonymous,bench -p "$vs_port" -e "set net:max-retries 1; set net:timeout 30; mirror -R $shop /up/lftp$round; quit" 127.0.0.1 >/dev/null
     vs_lftp+=($(( $(now_ms) - start )))
     sent="$(find "$work/vs/up/lftp$round" -type f | wc -l)"
     [ "$sent" -eq "$files" ] || { echo "lftp sent $sent of $files files to vsftpd" >&2; exit 1; }
@@ -145,7 +146,7 @@ for round in $(seq 1 "$rounds"); do
 
   find "$shop" -name 'tr2list*.dst' -delete  # every file counts as changed again
   start=$(now_ms)
-  lftp -u bench,bench -p "$port" -e "mirror -R $shop /lftp$round; quit" 127.0.0.1 >/dev/null
+  lftp -u bench,bench -p "$port" -e "set net:max-retries 1; set net:timeout 30; mirror -R $shop /lftp$round; quit" 127.0.0.1 >/dev/null
   ftp_lftp+=($(( $(now_ms) - start )))
   sent="$(find "$work/ftp/lftp$round" -type f | wc -l)"
   [ "$sent" -eq "$files" ] || { echo "lftp sent $sent of $files files" >&2; exit 1; }
