@@ -11,6 +11,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build/release}"
 parts="${2:-all}"
 rounds=5
+copy_rounds=9  # the COPY rounds are short and the disk noisy: more of them
 per_dir=400
 subdirs=(comptage caisse filters messages footfall)
 
@@ -106,23 +107,28 @@ report() {
 }
 
 # copy_rounds SHOP LABEL: COPY of SHOP by ferrix2 against cp -r, each round after a sync, so that
-# neither pays for the other's write-back.
+# neither pays for the other's write-back. Every copy goes to a new directory and stays until the
+# end: ext4 creates files slowly for a while after many were deleted.
 copy_rounds() {
-  local src="$1" label="$2" ours=() theirs=() round start
-  for round in $(seq 1 "$rounds"); do
+  local src="$1" label="$2" ours=() theirs=() round start to
+  for round in $(seq 1 "$copy_rounds"); do
+    mkdir -p "$work/copies"
+    to="$work/copies/$(basename "$(dirname "$src")")-$round"
     find "$src" -name 'tr2list*.dst' -delete
-    rm -rf "$work/cpx" "$work/copyx"
     sync
     start=$(now_ms)
-    cp -r "$src" "$work/cpx"
+    cp -r "$src" "$to-cp"
     theirs+=($(( $(now_ms) - start )))
     sync
-    ours+=("$(ferrix_pass "$src" Transport=COPY "Destination0=$work/copyx" DestinationDirectory=central)")
-    [ "$(find "$work/copyx" -type f | wc -l)" -eq "$(find "$work/cpx" -type f | wc -l)" ] ||
+    ours+=("$(ferrix_pass "$src" Transport=COPY "Destination0=$to-ferrix" DestinationDirectory=central)")
+    [ "$(find "$to-ferrix" -type f | wc -l)" -eq "$(find "$to-cp" -type f ! -name 'tr2list*.dst' | wc -l)" ] ||
       { echo "ferrix2 did not copy every file" >&2; exit 1; }
   done
   echo "rounds (ms): COPY $label ferrix2 ${ours[*]} / cp -r ${theirs[*]}"
   report COPY "$(median "${ours[@]}")" "$(median "${theirs[@]}")" "cp -r" 1.1 "$label"
+  # The fastest rounds: what each achieves when nothing else holds the disk or the CPUs.
+  report "" "$(printf '%s\n' "${ours[@]}" | sort -n | head -1)" \
+    "$(printf '%s\n' "${theirs[@]}" | sort -n | head -1)" "cp -r" 1.1 "$label, fastest rounds"
 }
 
 if [ "$parts" = copy ]; then
