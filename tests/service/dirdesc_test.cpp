@@ -268,7 +268,7 @@ TEST_F(DirListTest, SavingRewritesReadOnlyFilesAndReportsFailures)
             ADD_FAILURE() << name;
         } catch (const EInOutError& e) {
             EXPECT_EQ(e.ErrorCode, code);
-            EXPECT_EQ(e.Message(), SysErrorMessage(code));
+            EXPECT_EQ(e.Message(), "Unable to write to " + Dir / name + " : " + SysErrorMessage(code));
         }
     }
 }
