@@ -11,7 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 
 class EIniFileException : public Exception {
 public:

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 
 struct TFileStatus {
     uint32_t Size = 0;        // low 32 bits of the size in bytes

@@ -9,27 +9,8 @@
 
 namespace {
 
-// The NUL-terminated text at offset 0 equals the keyword (case-sensitive).
-bool KeywordIs(const uint8_t* message, const char* keyword)
-{
-    return std::strncmp(reinterpret_cast<const char*>(message), keyword, sizeof(TPipeMessageHeader::Keyword)) == 0;
-}
-
-void WriteHeader(uint8_t* answer, const char* keyword, int32_t status, int32_t dataLength)
-{
-    TPipeMessageHeader header;
-    std::memcpy(header.Keyword, keyword, std::strlen(keyword) + 1);
-    header.Status = status;
-    header.DataLength = dataLength;
-    std::memcpy(answer, &header, sizeof header);
-}
-
-int32_t DataLengthOf(const uint8_t* request)
-{
-    int32_t length = 0;
-    std::memcpy(&length, request + offsetof(TPipeMessageHeader, DataLength), sizeof length);
-    return length;
-}
+using ferrix::KeywordIs;
+using ferrix::WriteHeader;
 
 // Every answer of the endpoints is built from a zeroed buffer; unknown requests get a bare header.
 void StartAnswer(uint8_t* answer, int maxAnswer, int& answerLength, bool& useDefaultAnswer)
@@ -107,7 +88,7 @@ void TFtrackerSrvControl::HandleRequest(const uint8_t* request, int requestLengt
         WriteHeader(answer, ANSGETCONFIG, 0, count);
         answerLength = PipeHeaderSize + count;
     } else if (KeywordIs(request, REQSETCONFIG)) {
-        const int32_t length = DataLengthOf(request);
+        const int32_t length = ferrix::ReadHeader(request).DataLength;
         int32_t status = SetConfigOk;
         if (length < 0 || PipeHeaderSize + static_cast<int64_t>(length) > requestLength)
             status = SetConfigLengthError;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 
 constexpr int faReadOnly = 0x01;
 constexpr int faHidden = 0x02;

@@ -55,6 +55,14 @@ void WriteTextFile(const std::string& path, const std::string& content)
     out << content;
 }
 
+std::string MakeDirWithFiles(const std::string& dir, const std::vector<std::string>& files)
+{
+    std::filesystem::create_directories(dir);
+    for (const std::string& file : files)
+        WriteTextFile(dir + "/" + file, file);
+    return dir;
+}
+
 std::string ReadTextFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -10,7 +10,7 @@
 #include "ftsrvkit.h"
 #include "pipekit.h"
 #include "platform/files/findfile.h"
-#include "service/ft_control.h"
+#include "foundation/pipeproto.h"
 
 namespace {
 
@@ -104,11 +104,7 @@ protected:
     // A tracked directory with files (name and content).
     std::string MakeDir(const std::string& name, const std::vector<std::string>& files)
     {
-        const std::string dir = Dir / name;
-        ForceDirectories(dir);
-        for (const std::string& file : files)
-            WriteTextFile(dir + "/" + file, file);
-        return dir;
+        return MakeDirWithFiles(Dir / name, files);
     }
     void Start(const std::vector<std::string>& dirs, bool detailed = true)
     {
