@@ -16,6 +16,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "platform/files/filedescriptor.h"
+
 TempDir::TempDir()
 {
     std::string templ = (std::filesystem::temp_directory_path() / "ferrix-test-XXXXXX").string();
@@ -162,14 +164,12 @@ SmallFileSystem::~SmallFileSystem()
 
 bool SmallFileSystem::Fill(const std::string& name) const
 {
-    const int fd = ::open((Dir / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
+    const TFileDescriptor file(::open((Dir / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!file.Valid())
         return false;
     const std::string block(4096, 'f');
     ssize_t n = 0;
-    while ((n = ::write(fd, block.data(), block.size())) > 0) {
+    while ((n = ::write(file.Get(), block.data(), block.size())) > 0) {
     }
-    const bool full = n < 0 && errno == ENOSPC;
-    ::close(fd);
-    return full;
+    return n < 0 && errno == ENOSPC;
 }
