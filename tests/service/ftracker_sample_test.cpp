@@ -12,7 +12,7 @@
 #include "pipekit.h"
 #include "platform/files/copyfile.h"
 #include "platform/files/findfile.h"
-#include "service/ft_control.h"
+#include "foundation/pipeproto.h"
 
 namespace {
 
