@@ -12,6 +12,7 @@
 #include "foundation/trconfig.h"
 #include "platform/files/copyfile.h"
 #include "platform/files/findfile.h"
+#include "platform/files/newfile.h"
 
 TTransportSvc2* TransportSvc2 = nullptr;
 
@@ -279,7 +280,7 @@ void TTransportSvc2::PrepareLocalDirectory(const std::string& Path)
     // What a copy left when the program ended midway goes once per run: no copy of this run
     // leaves anything behind.
     if (LeftoversRemoved.insert(Path).second)
-        RemoveCopyLeftovers(Path);
+        RemoveNewFileLeftovers(Path);
 }
 
 void TTransportSvc2::ForceFtpDirectory(const std::string& Path)

@@ -1,7 +1,6 @@
-// Copying a file so that its target is never seen torn. The copy is written as an unnamed file in
-// the target's directory (or, where the file system has none, under a temporary name beside it)
-// and takes the target's name only once it is whole. A failed or interrupted copy therefore
-// leaves the previous target, or none, and nothing else.
+// Copying a file so that its target is never seen torn: the copy is a new file (newfile.h) that
+// takes the target's name only once it is whole, by the kernel's in-place copy where the two
+// files allow it. A failed or interrupted copy leaves the previous target, or none.
 #pragma once
 
 #include <string>
@@ -12,8 +11,3 @@
 // (a symbolic link among them) is refused; a target that is a symbolic link is replaced, never
 // written through. Sets errno on failure.
 bool CopyFile(const std::string& source, const std::string& target, bool failIfExists);
-
-// Removes the temporary files that copies of this host left in dir when their process ended
-// before the copy was in place (a crash between naming the copy and renaming it). Call it while
-// this process has no copy into dir under way.
-void RemoveCopyLeftovers(const std::string& dir);

@@ -1,15 +1,15 @@
 // The file copy: whole or not at all under the target's name, with the source's times, refusing
 // read-only targets and links, across file systems (the kernel copy's fallback) and on a file
-// system without unnamed files (the named temporary), and the removal of leftovers of ended copies.
+// system without unnamed files (the named temporary).
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -20,19 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Bytes that differ at every position of a large file, so that a piece copied twice or left out
-// shows.
-std::string Pattern(size_t size, unsigned seed)
-{
-    std::string text(size, '\0');
-    uint32_t x = seed * 2654435761u + 1;
-    for (char& c : text) {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 24);
-    }
-    return text;
-}
-
 std::vector<std::string> Names(const std::string& dir)
 {
     std::vector<std::string> names;
@@ -42,36 +29,18 @@ std::vector<std::string> Names(const std::string& dir)
     return names;
 }
 
-std::string HostName()
-{
-    char buffer[256] = {};
-    gethostname(buffer, sizeof buffer - 1);
-    return buffer;
-}
-
-// A process id that no process has: a child that has ended and been reaped.
-pid_t EndedPid()
-{
-    const pid_t pid = fork();
-    if (pid == 0)
-        _exit(0);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return pid;
-}
-
 // Copies source to target in dir and checks that the copy, the source's times and nothing else
 // are there; then replaces it with other content. Shared by the file systems below.
 void CopyAndReplace(const std::string& from, const std::string& dir)
 {
-    const std::string big = Pattern(3 * 1024 * 1024 + 17, 1);
+    const std::string big = PatternBytes(3 * 1024 * 1024 + 17, 1);
     WriteTextFile(from + "/big.bin", big);
     SetFileTime(from + "/big.bin", 1700000000, 250);
     ASSERT_TRUE(CopyFile(from + "/big.bin", dir + "/big.bin", false)) << strerror(errno);
     EXPECT_TRUE(ReadTextFile(dir + "/big.bin") == big);
     EXPECT_EQ(fs::last_write_time(dir + "/big.bin"), fs::last_write_time(from + "/big.bin"));
 
-    const std::string other = Pattern(100 * 1024, 2);
+    const std::string other = PatternBytes(100 * 1024, 2);
     WriteTextFile(from + "/other.bin", other);
     ASSERT_TRUE(CopyFile(from + "/other.bin", dir + "/big.bin", false)) << strerror(errno);
     EXPECT_TRUE(ReadTextFile(dir + "/big.bin") == other);
@@ -161,47 +130,30 @@ TEST(CopyFile, CopiesAcrossFileSystems)
     EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"big.bin", "new.bin"}));
 }
 
-// A ramfs has no unnamed files: the copy is written under a temporary name and renamed, and still
-// leaves nothing else behind.
+// Where the file system has no unnamed files the copy is written under a temporary name and
+// renamed, and still leaves nothing else behind.
 TEST(CopyFile, WorksWhereTheFileSystemHasNoUnnamedFiles)
 {
     TempDir dir;
-    const std::string ram = dir / "ram";
-    fs::create_directories(ram);
-    if (mount("ramfs", ram.c_str(), "ramfs", 0, nullptr) != 0)
-        GTEST_SKIP() << "cannot mount a ramfs: " << strerror(errno);
-    struct Unmount {
-        std::string Path;
-        ~Unmount() { umount2(Path.c_str(), MNT_DETACH); }
-    } unmount{ram};
+    const std::string to = dir / "to";
+    fs::create_directories(to);
+    RunWithoutUnnamedFiles([&] { CopyAndReplace(dir.Path(), to); });
+    EXPECT_EQ(Names(to), (std::vector<std::string>{"big.bin", "new.bin"}));
 
-    CopyAndReplace(dir.Path(), ram);
-    EXPECT_EQ(Names(ram), (std::vector<std::string>{"big.bin", "new.bin"}));
-
-    ASSERT_EQ(chmod((ram + "/big.bin").c_str(), 0444), 0);
-    errno = 0;
-    EXPECT_FALSE(CopyFile(dir / "big.bin", ram + "/big.bin", false));
-    EXPECT_EQ(errno, EACCES);
-    EXPECT_EQ(Names(ram), (std::vector<std::string>{"big.bin", "new.bin"}));
-}
-
-// Leftovers of this host's ended copies and of this process go; those of running processes, of
-// other hosts and other files stay.
-TEST(RemoveCopyLeftovers, RemovesOnlyWhatEndedCopiesOfThisHostLeft)
-{
-    TempDir dir;
-    const std::string host = HostName();
-    const std::string ended = ".ferrix-copy." + std::to_string(EndedPid()) + "." + host + ".1";
-    const std::string own = ".ferrix-copy." + std::to_string(getpid()) + "." + host + ".2";
-    const std::string running = ".ferrix-copy." + std::to_string(getppid()) + "." + host + ".3";
-    const std::string otherHost = ".ferrix-copy.999999." + host + "x.4";
-    for (const std::string& name : {ended, own, running, otherHost, std::string("data.txt"),
-                                    std::string(".ferrix-copy.x.") + host + ".5"})
-        WriteTextFile(dir / name, "torn");
-
-    RemoveCopyLeftovers(dir.Path());
-    std::vector<std::string> kept = {running, otherHost, "data.txt", ".ferrix-copy.x." + host + ".5"};
-    std::sort(kept.begin(), kept.end());
-    EXPECT_EQ(Names(dir.Path()), kept);
-    RemoveCopyLeftovers(dir / "missing");
+    // A copy that fails midway (at the file size limit) removes its temporary name again.
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = old;
+    limited.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    int error = 0;
+    RunWithoutUnnamedFiles([&] {
+        EXPECT_FALSE(CopyFile(dir / "big.bin", to + "/big.bin", false));
+        error = errno;
+    });
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(error, EFBIG);
+    EXPECT_EQ(Names(to), (std::vector<std::string>{"big.bin", "new.bin"}));
 }

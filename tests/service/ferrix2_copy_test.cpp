@@ -27,18 +27,6 @@ Ferrix2Settings CopySettings(const std::string& shop, const std::string& destina
     return settings;
 }
 
-// Bytes that differ from file to file and along each file, so a torn copy shows.
-std::string Pattern(size_t size, unsigned seed)
-{
-    std::string text(size, '\0');
-    uint32_t x = seed * 2654435761u + 1;
-    for (char& c : text) {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 24);
-    }
-    return text;
-}
-
 char ProcessState(pid_t pid)
 {
     const std::string stat = ReadTextFile("/proc/" + std::to_string(pid) + "/stat");
@@ -58,13 +46,6 @@ long long WritingUnder(pid_t pid, const std::string& dir)
             return st.st_size;
     }
     return -1;
-}
-
-std::string HostName()
-{
-    char buffer[256] = {};
-    gethostname(buffer, sizeof buffer - 1);
-    return buffer;
 }
 
 }  // namespace
@@ -125,7 +106,7 @@ TEST(Ferrix2Copy, KilledDuringACopyLeavesNoTornOrTemporaryFile)
     fs::create_directories(shop + "/caisse");
     std::vector<std::string> contents;
     for (int i = 0; i < Files; ++i) {
-        contents.push_back(Pattern(Size, static_cast<unsigned>(i)));
+        contents.push_back(PatternBytes(Size, static_cast<unsigned>(i)));
         WriteTextFile(shop + "/caisse/big" + std::to_string(i) + ".txt", contents.back());
     }
     const auto checkWhole = [&](const std::string& when) {
@@ -162,7 +143,7 @@ TEST(Ferrix2Copy, KilledDuringACopyLeavesNoTornOrTemporaryFile)
     checkWhole("after kill -9");
 
     const std::string leftover =
-        destination + "/central/caisse/.ferrix-copy." + std::to_string(killed) + "." + HostName() + ".1";
+        destination + "/central/caisse/.ferrix-tmp." + std::to_string(killed) + "." + HostName() + ".1";
     WriteTextFile(leftover, contents[0].substr(0, 1000));
     run.Start();
     ASSERT_TRUE(run.WaitForLog("processed " + std::to_string(Files) + " files OK, ", 1, std::chrono::seconds(120)))
