@@ -1,0 +1,48 @@
+#include "platform/service/systemdhost.h"
+
+#include <cstdlib>
+#include <exception>
+#include <systemd/sd-daemon.h>
+
+#include "platform/scm/managerbus.h"
+
+bool TSystemdServiceHost::StartedByManager()
+{
+    const char* socket = std::getenv("NOTIFY_SOCKET");
+    return socket != nullptr && *socket != '\0';
+}
+
+std::string ManagerNotification(const TServiceStatus& status)
+{
+    const std::string extend = "EXTEND_TIMEOUT_USEC=" + std::to_string(uint64_t{status.WaitHint} * 1000) + "\n";
+    switch (status.CurrentState) {
+    case csStartPending:
+        return extend + "STATUS=Service starting...";
+    case csRunning:
+        return "READY=1\nSTATUS=Service is running";
+    case csStopPending:
+        return "STOPPING=1\n" + extend + "STATUS=Service stopping...";
+    case csStopped:
+    default:
+        return "STATUS=Service stopped";
+    }
+}
+
+void TSystemdServiceHost::SetServiceStatus(const TServiceStatus& status)
+{
+    sd_notify(0, ManagerNotification(status).c_str());
+    TForegroundServiceHost::SetServiceStatus(status);
+}
+
+uint32_t TSystemdServiceHost::StopSignalControl()
+{
+    // The manager stops its units with SIGTERM both on request and when the PC shuts down.
+    try {
+        TManagerBus bus;
+        if (bus.ManagerProperty("SystemState") == "stopping")
+            return SERVICE_CONTROL_SHUTDOWN;
+    } catch (const std::exception&) {
+        // A manager that cannot be asked is not shutting down as far as we can tell.
+    }
+    return SERVICE_CONTROL_STOP;
+}
