@@ -1,0 +1,174 @@
+// ferrix2 as a unit of a real systemd user manager (started by the fixture): INSTALL and
+// UNINSTALL, start and stop through the service-control client, its status across them, a stop
+// during a check pass, failed starts, and the account the service runs as.
+#include <chrono>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "ferrixrun.h"
+#include "ftpserver.h"
+#include "pipekit.h"
+#include "platform/scm/scm.h"
+#include "platform/scm/unitfiles.h"
+#include "testuser.h"
+#include "usermanager.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string Unit = "TransportSvc2.service";
+
+class Ferrix2Unit : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string why = TUserManager::Unavailable();
+        if (!why.empty())
+            GTEST_SKIP() << why;
+        Run = std::make_unique<Ferrix2Run>(FERRIX2_PROGRAM);
+        ::chmod(Run->Path("").c_str(), 0755);
+        ::chmod(Run->Path("pipes").c_str(), 01777);
+        Manager = std::make_unique<TUserManager>(Run->Path("pipes"));
+        Shop = Run->Path("data/Shop12");
+        MakeDemoShop(Shop);
+        Ferrix2Settings settings;
+        settings.TrackDirectory = Shop;
+        settings.Destination0 = Run->Path("dest0");
+        Run->WriteIni(Ferrix2Ini(settings));
+    }
+
+    void TearDown() override
+    {
+        Manager.reset();  // ends the units too
+        Run.reset();
+    }
+
+    std::string Program() const { return Run->ProgramDir() + "/ferrix2"; }
+
+    int Ferrix2(const std::vector<std::string>& args, std::string& output) const
+    {
+        std::vector<std::string> command{Program()};
+        command.insert(command.end(), args.begin(), args.end());
+        return RunCaptured(command, output, std::chrono::seconds(120));
+    }
+
+    void Install()
+    {
+        std::string output;
+        ASSERT_EQ(Ferrix2({"/INSTALL"}, output), 0) << output;
+    }
+
+    // The console's start (or stop) and wait: after the request, poll with the wait hint while the
+    // checkpoint rises; returns every state seen.
+    std::vector<uint32_t> ControlAndWait(TScService& service, bool start)
+    {
+        if (start)
+            StartServiceA(service);
+        else
+            ControlService(service, SERVICE_CONTROL_STOP);
+        const uint32_t target = start ? SERVICE_RUNNING : SERVICE_STOPPED;
+        TServiceStatus status = QueryServiceStatus(service);
+        std::vector<uint32_t> seen{status.CurrentState};
+        while (status.CurrentState != target) {
+            const uint32_t checkPoint = status.CheckPoint;
+            std::this_thread::sleep_for(std::chrono::milliseconds(status.WaitHint / 10));
+            status = QueryServiceStatus(service);
+            seen.push_back(status.CurrentState);
+            if (status.CheckPoint <= checkPoint && status.CurrentState != target) {
+                // no job runs any more: one more look, as after the console's full wait hint
+                std::this_thread::sleep_for(std::chrono::milliseconds(status.WaitHint));
+                status = QueryServiceStatus(service);
+                seen.push_back(status.CurrentState);
+                break;
+            }
+        }
+        return seen;
+    }
+
+    bool StatisticsAnswer() const { return CallPipe("TrSvc2Info", PipeMessage("REQGETSTATS")).Ok; }
+
+    std::unique_ptr<Ferrix2Run> Run;
+    std::unique_ptr<TUserManager> Manager;
+    std::string Shop;
+};
+
+}  // namespace
+
+TEST_F(Ferrix2Unit, InstallWritesAnEnabledNotifyUnitAndUninstallRemovesIt)
+{
+    std::string output;
+    ASSERT_EQ(Ferrix2({"-install"}, output), 0) << output;
+    const std::string path = Manager->ConfigDir() + "/systemd/user/" + Unit;
+    EXPECT_EQ(output, "TransportSvc2: service installed as " + path + "\n");
+    const std::string text = ReadTextFile(path);
+    EXPECT_NE(text.find("Description=TOLVANE Transport Service 2\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Type=notify\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("ExecStart=\"" + Program() + "\"\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("WantedBy=default.target\n"), std::string::npos) << text;
+    EXPECT_EQ(Manager->UnitProperty(Unit, "UnitFileState"), "enabled");
+    EXPECT_EQ(Manager->UnitProperty(Unit, "LoadState"), "loaded");
+
+    // A second INSTALL replaces the unit; SILENT keeps the success line back.
+    ASSERT_EQ(Ferrix2({"/Install", "-silent"}, output), 0) << output;
+    EXPECT_EQ(output, "");
+    EXPECT_EQ(ReadTextFile(path), text);
+
+    ASSERT_EQ(Ferrix2({"-UNINSTALL"}, output), 0) << output;
+    EXPECT_EQ(output, "TransportSvc2: service uninstalled\n");
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_FALSE(fs::exists(Manager->ConfigDir() + "/systemd/user/default.target.wants/" + Unit));
+    EXPECT_EQ(Manager->UnitProperty(Unit, "LoadState"), "not-found");
+    auto manager = OpenSCManagerA("");
+    try {
+        OpenServiceA(*manager, "TransportSvc2");
+        ADD_FAILURE() << "a removed unit opened";
+    } catch (const EOSError& e) {
+        EXPECT_STREQ(e.what(), "Unit TransportSvc2.service not found.");
+    }
+
+    ASSERT_EQ(Ferrix2({"-uninstall"}, output), 1) << output;
+    EXPECT_NE(output.find("TransportSvc2: the service could not be uninstalled: The service TransportSvc2 is not "
+                          "installed"),
+              std::string::npos)
+        << output;
+}
+
+TEST_F(Ferrix2Unit, StartMakesTheUnitActiveOnlyOnceThePipesAnswer)
+{
+    Install();
+    auto manager = OpenSCManagerA("");
+    auto service = OpenServiceA(*manager, "TransportSvc2");
+    EXPECT_EQ(QueryServiceStatus(*service).CurrentState, SERVICE_STOPPED);
+    EXPECT_FALSE(StatisticsAnswer());
+
+    // systemctl start returns when the unit is active: the service has done its start work.
+    std::string output;
+    ASSERT_EQ(Manager->Systemctl({"start", Unit}, output), 0) << output << Manager->Log();
+    EXPECT_TRUE(StatisticsAnswer());
+    EXPECT_EQ(QueryServiceStatus(*service).CurrentState, SERVICE_RUNNING);
+    EXPECT_TRUE(Run->WaitForLog("TransportSvc2 service started"));
+
+    const std::vector<uint32_t> stopping = ControlAndWait(*service, false);
+    EXPECT_EQ(stopping.back(), SERVICE_STOPPED);
+    EXPECT_EQ(Manager->UnitProperty(Unit, "ActiveState"), "inactive");
+    EXPECT_EQ(Manager->UnitProperty(Unit, "ExecMainStatus"), "0");
+    EXPECT_EQ(Run->CountLog("TransportSvc2 service stopped"), 1);
+    EXPECT_FALSE(StatisticsAnswer());
+
+    // Started by the client, as the console does: running is reported only with the pipes up.
+    const std::vector<uint32_t> starting = ControlAndWait(*service, true);
+    EXPECT_EQ(starting.back(), SERVICE_RUNNING);
+    EXPECT_TRUE(StatisticsAnswer());
+    for (uint32_t state : starting)
+        EXPECT_TRUE(state == SERVICE_START_PENDING || state == SERVICE_RUNNING || state == SERVICE_STOPPED) << state;
+
+    // UNINSTALL stops a running service first.
+    ASSERT_EQ(Ferrix2({"/uninstall"}, output), 0) << output;
+    EXPECT_EQ(QueryServiceStatus(*service).CurrentState, SERVICE_STOPPED);
+    EXPECT_EQ(Run->CountLog("TransportSvc2 service stopped"), 2);
+}
