@@ -29,4 +29,5 @@ for _ in $(seq 100); do
   [ -S "$XDG_RUNTIME_DIR/bus" ] && break
   sleep 0.05
 done
+export SYSTEMD_LOG_TARGET=console
 exec /lib/systemd/systemd --user

@@ -87,7 +87,8 @@ TUserManager::TUserManager(const std::string& pipeDir)
     fs::create_directories(Runtime);
     fs::create_directories(Config);
     ::chmod(Dir.Path().c_str(), 0755);
-    ::chmod(Runtime.c_str(), 0700);
+    // A service that runs as another user must reach the manager's notify socket in here.
+    ::chmod(Runtime.c_str(), 0755);
 
     std::vector<std::string> variables = ClientEnvironment();
     variables.push_back("HOME=" + Home);
@@ -137,6 +138,8 @@ TUserManager::TUserManager(const std::string& pipeDir)
         Stop();
         throw std::runtime_error("The test user manager did not start (" + state + "): " + log);
     }
+    // The system manager's notify socket admits every user; a user manager's only its own.
+    ::chmod((Runtime + "/systemd/notify").c_str(), 0777);
 }
 
 TUserManager::~TUserManager()

@@ -172,3 +172,91 @@ TEST_F(Ferrix2Unit, StartMakesTheUnitActiveOnlyOnceThePipesAnswer)
     EXPECT_EQ(QueryServiceStatus(*service).CurrentState, SERVICE_STOPPED);
     EXPECT_EQ(Run->CountLog("TransportSvc2 service stopped"), 2);
 }
+
+TEST_F(Ferrix2Unit, StopRequestDuringACheckPassEndsTheUnitCleanly)
+{
+    FtpServer server;
+    Run->WriteIni(Ferrix2Ini(Ferrix2FtpSettings(Shop, server, true)));
+    Install();
+    auto manager = OpenSCManagerA("");
+    auto service = OpenServiceA(*manager, "TransportSvc2");
+    // The first file waits for the server; the stop request arrives meanwhile.
+    server.Pause();
+    StartServiceA(*service);
+    ASSERT_TRUE(Run->WaitForLog("transmitting file ")) << Run->Log();
+    ControlService(*service, SERVICE_CONTROL_STOP);
+    ASSERT_TRUE(WaitFor([&] { return QueryServiceStatus(*service).CurrentState == SERVICE_STOP_PENDING; }));
+    EXPECT_GT(QueryServiceStatus(*service).CheckPoint, 0u);
+    server.Resume();
+
+    ASSERT_TRUE(WaitFor([&] { return QueryServiceStatus(*service).CurrentState == SERVICE_STOPPED; },
+                        std::chrono::seconds(60)));
+    EXPECT_EQ(Manager->UnitProperty(Unit, "ActiveState"), "inactive");
+    EXPECT_EQ(Manager->UnitProperty(Unit, "ExecMainStatus"), "0");
+    EXPECT_EQ(Run->CountLog("transmitting file "), 1) << Run->Log();
+    EXPECT_EQ(Run->CountLog("TransportSvc2 service stopped"), 1) << Run->Log();
+}
+
+TEST_F(Ferrix2Unit, StartThatFailsIsReportedStoppedNotRunning)
+{
+    Install();
+    auto manager = OpenSCManagerA("");
+    auto service = OpenServiceA(*manager, "TransportSvc2");
+    // A second copy in the foreground holds the pipes.
+    Run->Start();
+    ASSERT_TRUE(WaitFor([&] { return StatisticsAnswer(); })) << Run->Log();
+
+    std::string output;
+    EXPECT_NE(Manager->Systemctl({"start", Unit}, output), 0) << output;
+    EXPECT_EQ(Manager->UnitProperty(Unit, "ActiveState"), "failed");
+    EXPECT_EQ(Manager->UnitProperty(Unit, "ExecMainStatus"), "1");
+    EXPECT_EQ(QueryServiceStatus(*service).CurrentState, SERVICE_STOPPED);
+    EXPECT_EQ(QueryServiceStatus(*service).CheckPoint, 0u);
+    // The console's start and wait ends on stopped, never on running.
+    const std::vector<uint32_t> seen = ControlAndWait(*service, true);
+    EXPECT_EQ(seen.back(), SERVICE_STOPPED);
+    for (uint32_t state : seen)
+        EXPECT_NE(state, SERVICE_RUNNING);
+    EXPECT_EQ(Run->Stop(), 0);
+}
+
+TEST_F(Ferrix2Unit, AccountChangeRunsTheNextStartAsThatUserAndLocalSystemAsRoot)
+{
+    TTestUser user("svc");
+    // The service's user writes its log beside the program.
+    fs::permissions(Run->ProgramDir(), fs::perms::all);
+    for (const auto& entry : fs::directory_iterator(Run->ProgramDir()))
+        ::chown(entry.path().c_str(), user.Uid(), user.Gid());
+    Install();
+    auto manager = OpenSCManagerA("");
+    auto service = OpenServiceA(*manager, "TransportSvc2");
+
+    // The password goes nowhere: not into the drop-in, not to the manager.
+    ChangeServiceConfigA(*service, ".\\" + user.Name(), "Secret-Pa55");
+    const std::string dropIn = Manager->ConfigDir() + "/systemd/user/" + Unit + ".d/account.conf";
+    EXPECT_EQ(ReadTextFile(dropIn), "[Service]\nUser=" + user.Name() + "\n");
+    ASSERT_EQ(ControlAndWait(*service, true).back(), SERVICE_RUNNING) << Manager->Log();
+    const pid_t pid = std::stoi(Manager->UnitProperty(Unit, "MainPID"));
+    EXPECT_EQ(ProcessUid(pid), static_cast<long>(user.Uid()));
+    EXPECT_TRUE(StatisticsAnswer());
+    EXPECT_EQ(ControlAndWait(*service, false).back(), SERVICE_STOPPED);
+
+    ChangeServiceConfigA(*service, ".\\LocalSystem", "");
+    EXPECT_FALSE(fs::exists(dropIn));
+    EXPECT_EQ(ControlAndWait(*service, true).back(), SERVICE_RUNNING);
+    EXPECT_EQ(ProcessUid(std::stoi(Manager->UnitProperty(Unit, "MainPID"))), 0);
+    EXPECT_EQ(ControlAndWait(*service, false).back(), SERVICE_STOPPED);
+
+    // A user this PC does not know, or another PC's account, changes nothing.
+    EXPECT_THROW(ChangeServiceConfigA(*service, ".\\nosuchuser-ferrix", ""), EOSError);
+    EXPECT_THROW(ChangeServiceConfigA(*service, "OTHERDOMAIN\\" + user.Name(), ""), EOSError);
+    EXPECT_FALSE(fs::exists(dropIn));
+
+    // A program directory the service's user cannot enter: the start fails and reads stopped.
+    ChangeServiceConfigA(*service, user.Name(), "");
+    fs::permissions(Run->ProgramDir(), fs::perms::owner_all);
+    ::chown(Run->ProgramDir().c_str(), 0, 0);
+    const std::vector<uint32_t> seen = ControlAndWait(*service, true);
+    EXPECT_EQ(seen.back(), SERVICE_STOPPED);
+    EXPECT_EQ(Manager->UnitProperty(Unit, "ActiveState"), "failed");
+}
