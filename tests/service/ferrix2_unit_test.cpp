@@ -12,7 +12,11 @@
 #include "ferrixrun.h"
 #include "ftpserver.h"
 #include "pipekit.h"
+#include "platform/namedpipe/namedpipe.h"
+#include "platform/remote/relayclient.h"
 #include "platform/scm/scm.h"
+#include "service/ft_control.h"
+#include "sshserver.h"
 #include "platform/scm/unitfiles.h"
 #include "testuser.h"
 #include "usermanager.h"
@@ -92,10 +96,61 @@ protected:
 
     bool StatisticsAnswer() const { return CallPipe("TrSvc2Info", PipeMessage("REQGETSTATS")).Ok; }
 
+    // Lets the user run the service: its program files become the user's.
+    void HandProgramTo(const TTestUser& user)
+    {
+        fs::permissions(Run->ProgramDir(), fs::perms::all);
+        for (const auto& entry : fs::directory_iterator(Run->ProgramDir()))
+            ::chown(entry.path().c_str(), user.Uid(), user.Gid());
+    }
+
     std::unique_ptr<Ferrix2Run> Run;
     std::unique_ptr<TUserManager> Manager;
     std::string Shop;
 };
+
+// The same manager and pipes reached as "another PC" through a real sshd on loopback: "otherpc"
+// logs on as root.
+class Ferrix2Remote : public Ferrix2Unit {
+protected:
+    void SetUp() override
+    {
+        Ferrix2Unit::SetUp();
+        if (IsSkipped())
+            return;
+        const std::string why = TSshServer::Unavailable();
+        if (!why.empty())
+            GTEST_SKIP() << why;
+        Ssh = std::make_unique<TSshServer>(Manager->ClientEnvironment());
+        Ssh->Authorize("root");
+        Ssh->AddHost("otherpc", "root");
+        ::setenv("FERRIX_SSH", Ssh->SshCommand().c_str(), 1);
+        ::setenv("FERRIX_RELAY", Ssh->InstallProgram(FERRIX_RELAY_PROGRAM).c_str(), 1);
+    }
+    void TearDown() override
+    {
+        CloseRelayLinks();
+        Ssh.reset();
+        ::unsetenv("FERRIX_SSH");
+        ::unsetenv("FERRIX_RELAY");
+        Ferrix2Unit::TearDown();
+    }
+
+    std::unique_ptr<TSshServer> Ssh;
+};
+
+// One exchange with a pipe of pc ("." for this PC).
+TPipeReply Exchange(const std::string& pc, const std::string& pipe, const std::string& request)
+{
+    std::string buffer(PipeBufferSize, '\0');
+    uint32_t read = 0;
+    TPipeReply reply;
+    reply.Ok = CallNamedPipeA("\\\\" + pc + "\\pipe\\" + pipe, request.data(), static_cast<uint32_t>(request.size()),
+                              buffer.data(), PipeBufferSize, read);
+    reply.Error = reply.Ok ? 0 : GetLastPipeError();
+    reply.Answer = buffer.substr(0, read);
+    return reply;
+}
 
 }  // namespace
 
@@ -223,10 +278,7 @@ TEST_F(Ferrix2Unit, StartThatFailsIsReportedStoppedNotRunning)
 TEST_F(Ferrix2Unit, AccountChangeRunsTheNextStartAsThatUserAndLocalSystemAsRoot)
 {
     TTestUser user("svc");
-    // The service's user writes its log beside the program.
-    fs::permissions(Run->ProgramDir(), fs::perms::all);
-    for (const auto& entry : fs::directory_iterator(Run->ProgramDir()))
-        ::chown(entry.path().c_str(), user.Uid(), user.Gid());
+    HandProgramTo(user);
     Install();
     auto manager = OpenSCManagerA("");
     auto service = OpenServiceA(*manager, "TransportSvc2");
@@ -259,4 +311,83 @@ TEST_F(Ferrix2Unit, AccountChangeRunsTheNextStartAsThatUserAndLocalSystemAsRoot)
     const std::vector<uint32_t> seen = ControlAndWait(*service, true);
     EXPECT_EQ(seen.back(), SERVICE_STOPPED);
     EXPECT_EQ(Manager->UnitProperty(Unit, "ActiveState"), "failed");
+}
+
+TEST_F(Ferrix2Remote, ControlAndExchangesOnAnotherPcGiveTheLocalAnswers)
+{
+    Install();
+    auto local = OpenSCManagerA("");
+    auto remote = OpenSCManagerA("\\\\otherpc");
+    EXPECT_EQ(remote->MachineName, "otherpc");
+    auto localService = OpenServiceA(*local, "TransportSvc2");
+    auto remoteService = OpenServiceA(*remote, "TransportSvc2");
+    EXPECT_EQ(QueryServiceStatus(*remoteService).CurrentState, SERVICE_STOPPED);
+
+    const std::vector<uint32_t> starting = ControlAndWait(*remoteService, true);
+    EXPECT_EQ(starting.back(), SERVICE_RUNNING);
+    EXPECT_EQ(QueryServiceStatus(*localService).CurrentState, SERVICE_RUNNING);
+    EXPECT_EQ(QueryServiceStatus(*remoteService).CurrentState, SERVICE_RUNNING);
+
+    // Settings: the very bytes of the local answer.
+    const TPipeReply localConfig = Exchange(".", "TrSvc2Control", PipeMessage("REQGETCONFIG"));
+    const TPipeReply remoteConfig = Exchange("otherpc", "TrSvc2Control", PipeMessage("REQGETCONFIG"));
+    ASSERT_TRUE(localConfig.Ok);
+    EXPECT_TRUE(remoteConfig.Ok);
+    EXPECT_EQ(remoteConfig.Answer, localConfig.Answer);
+
+    // Statistics: the same bytes, but for the pipe's counters, which count the one more exchange.
+    const std::string request = PipeMessage("REQGETSTATS");
+    const TPipeReply localStats = Exchange(".", "TrSvc2Info", request);
+    const TPipeReply remoteStats = Exchange("otherpc", "TrSvc2Info", request);
+    ASSERT_TRUE(localStats.Ok);
+    ASSERT_TRUE(remoteStats.Ok);
+    ASSERT_EQ(remoteStats.Answer.size(), static_cast<size_t>(StatsAnswerLength));
+    ASSERT_EQ(localStats.Answer.size(), remoteStats.Answer.size());
+    EXPECT_EQ(remoteStats.Answer.substr(0, 44), localStats.Answer.substr(0, 44));
+    EXPECT_EQ(remoteStats.Answer.substr(ServiceStatusOffset), localStats.Answer.substr(ServiceStatusOffset));
+    const auto counter = [](const TPipeReply& reply, size_t offset) { return UInt32At(reply.Answer, offset); };
+    EXPECT_EQ(counter(remoteStats, 44), counter(localStats, 44) + 1);  // connections
+    EXPECT_EQ(counter(remoteStats, 52), counter(localStats, 52) + 1);  // requests
+    EXPECT_EQ(Int64At(remoteStats.Answer, 56), Int64At(localStats.Answer, 56) + int64_t(request.size()));
+    EXPECT_EQ(counter(remoteStats, 68), counter(localStats, 68) + 1);  // answers
+    EXPECT_EQ(Int64At(remoteStats.Answer, 72), Int64At(localStats.Answer, 72) + StatsAnswerLength);
+
+    EXPECT_EQ(ControlAndWait(*remoteService, false).back(), SERVICE_STOPPED);
+    EXPECT_EQ(QueryServiceStatus(*localService).CurrentState, SERVICE_STOPPED);
+    EXPECT_EQ(Run->CountLog("TransportSvc2 service stopped"), 1);
+
+    try {
+        OpenServiceA(*remote, "NoSuchService");
+        ADD_FAILURE() << "an unknown unit opened";
+    } catch (const EOSError& e) {
+        EXPECT_STREQ(e.what(), "Unit NoSuchService.service not found.");
+    }
+}
+
+TEST_F(Ferrix2Remote, SettingsPipeAdmitsOnlyRootOrTheServicesUserOverSsh)
+{
+    TTestUser sshUser("ssh");
+    Ssh->Authorize(sshUser.Name());
+    Ssh->AddHost("userpc", sshUser.Name());
+    HandProgramTo(sshUser);
+    Install();
+    auto manager = OpenSCManagerA("");
+    auto service = OpenServiceA(*manager, "TransportSvc2");
+    ASSERT_EQ(ControlAndWait(*service, true).back(), SERVICE_RUNNING);
+
+    // The service runs as root: the SSH user gets the statistics, not the settings.
+    EXPECT_TRUE(Exchange("userpc", "TrSvc2Info", PipeMessage("REQGETSTATS")).Ok);
+    const TPipeReply refused = Exchange("userpc", "TrSvc2Control", PipeMessage("REQGETCONFIG"));
+    EXPECT_FALSE(refused.Ok);
+    EXPECT_NE(refused.Error, PIPE_ERROR_REMOTE) << PipeErrorMessage(refused.Error);
+    EXPECT_EQ(refused.Answer, "");
+    EXPECT_TRUE(Exchange("otherpc", "TrSvc2Control", PipeMessage("REQGETCONFIG")).Ok);
+
+    // Run as the SSH user, the service admits it.
+    EXPECT_EQ(ControlAndWait(*service, false).back(), SERVICE_STOPPED);
+    ChangeServiceConfigA(*service, sshUser.Name(), "");
+    ASSERT_EQ(ControlAndWait(*service, true).back(), SERVICE_RUNNING);
+    const TPipeReply admitted = Exchange("userpc", "TrSvc2Control", PipeMessage("REQGETCONFIG"));
+    EXPECT_TRUE(admitted.Ok) << PipeErrorMessage(admitted.Error);
+    EXPECT_EQ(admitted.Answer, Exchange(".", "TrSvc2Control", PipeMessage("REQGETCONFIG")).Answer);
 }
