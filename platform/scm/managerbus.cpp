@@ -54,9 +54,38 @@ bool UseUserManager()
     return manager != nullptr && SameText(manager, "user");
 }
 
-TManagerBus::TManagerBus()
+namespace {
+
+std::string PrivateSocketAddress()
 {
-    const int r = UseUserManager() ? sd_bus_open_user(&Bus) : sd_bus_open_system(&Bus);
+    if (!UseUserManager())
+        return "unix:path=/run/systemd/private";
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    return std::string("unix:path=") + (runtime != nullptr ? runtime : "") + "/systemd/private";
+}
+
+int OpenPrivate(sd_bus** bus)
+{
+    int r = sd_bus_new(bus);
+    if (r < 0)
+        return r;
+    const std::string address = PrivateSocketAddress();
+    if ((r = sd_bus_set_address(*bus, address.c_str())) < 0 || (r = sd_bus_start(*bus)) < 0) {
+        *bus = sd_bus_unref(*bus);
+        return r;
+    }
+    return 0;
+}
+
+}  // namespace
+
+TManagerBus::TManagerBus(TRoute route)
+{
+    int r;
+    if (route == TRoute::Private)
+        r = OpenPrivate(&Bus);
+    else
+        r = UseUserManager() ? sd_bus_open_user(&Bus) : sd_bus_open_system(&Bus);
     if (r < 0) {
         Bus = nullptr;
         throw EOSError(std::string("Cannot connect to the service manager: ") + std::strerror(-r), -r);

@@ -20,7 +20,10 @@ struct TUnitState {
 
 class TManagerBus {
 public:
-    TManagerBus();
+    // Through the message bus, as every client may; or straight to the manager's private socket
+    // (root, or the user of a user manager), which answers also while the bus itself is stopping.
+    enum class TRoute { Bus, Private };
+    explicit TManagerBus(TRoute route = TRoute::Bus);
     ~TManagerBus();
     TManagerBus(const TManagerBus&) = delete;
     TManagerBus& operator=(const TManagerBus&) = delete;

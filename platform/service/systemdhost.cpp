@@ -36,13 +36,15 @@ void TSystemdServiceHost::SetServiceStatus(const TServiceStatus& status)
 
 uint32_t TSystemdServiceHost::StopSignalControl()
 {
-    // The manager stops its units with SIGTERM both on request and when the PC shuts down.
-    try {
-        TManagerBus bus;
-        if (bus.ManagerProperty("SystemState") == "stopping")
-            return SERVICE_CONTROL_SHUTDOWN;
-    } catch (const std::exception&) {
-        // A manager that cannot be asked is not shutting down as far as we can tell.
+    // The manager stops its units with SIGTERM both on request and when the PC shuts down. It is
+    // asked on its private socket first: at shutdown the message bus may be stopping as well.
+    for (TManagerBus::TRoute route : {TManagerBus::TRoute::Private, TManagerBus::TRoute::Bus}) {
+        try {
+            TManagerBus bus(route);
+            return bus.ManagerProperty("SystemState") == "stopping" ? SERVICE_CONTROL_SHUTDOWN : SERVICE_CONTROL_STOP;
+        } catch (const std::exception&) {
+            // A service run as another user may not reach the private socket.
+        }
     }
     return SERVICE_CONTROL_STOP;
 }

@@ -4,7 +4,8 @@
 #   user-manager.sh STATE_DIR CGROUP_NAME
 # with XDG_RUNTIME_DIR, HOME and the test's variables in the environment. The manager checks
 # that a manager runs the machine (/run/systemd/system) and that it has a cgroup folder of its
-# own; it gets both here. The session bus runs beside it; its pid goes to STATE_DIR/dbus.pid.
+# own; it gets both here. Its session bus is its own dbus.socket unit (dbus-user-session) at
+# $XDG_RUNTIME_DIR/bus: the manager offers its bus interface only on a bus that it runs itself.
 set -euo pipefail
 state="$1"
 cgroup="$2"
@@ -23,11 +24,5 @@ for root in "${roots[@]}"; do
   echo $$ > "$root/$cgroup/cgroup.procs"
 done
 
-dbus-daemon --session --address="unix:path=$XDG_RUNTIME_DIR/bus" --nofork --nopidfile &
-echo $! > "$state/dbus.pid"
-for _ in $(seq 100); do
-  [ -S "$XDG_RUNTIME_DIR/bus" ] && break
-  sleep 0.05
-done
 export SYSTEMD_LOG_TARGET=console
 exec /lib/systemd/systemd --user

@@ -25,17 +25,6 @@ std::vector<std::string> CgroupRoots()
     return {"/sys/fs/cgroup"};
 }
 
-// Ended: no such process, or a zombie left for its new parent to reap.
-bool ProcessGone(pid_t pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line))
-        return true;
-    const size_t close = line.rfind(')');
-    return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
-}
-
 // The processes in a cgroup folder and the folders below it.
 std::vector<pid_t> CgroupProcesses(const std::string& dir)
 {
@@ -77,6 +66,8 @@ std::string TUserManager::Unavailable()
     for (const char* tool : {"/lib/systemd/systemd", "/usr/bin/unshare", "/usr/bin/dbus-daemon", "/usr/bin/systemctl"})
         if (::access(tool, X_OK) != 0)
             return std::string(tool) + " is missing";
+    if (::access("/usr/lib/systemd/user/dbus.socket", R_OK) != 0)
+        return "the user manager's session bus (dbus-user-session) is missing";
     return std::string();
 }
 
@@ -185,12 +176,6 @@ void TUserManager::Stop()
         if (!TryWaitForExit(Manager, std::chrono::seconds(20)))
             KillChild(Manager);
         Manager.Pid = -1;
-    }
-    pid_t dbus = 0;
-    std::ifstream(Dir / "dbus.pid") >> dbus;
-    if (dbus > 0) {
-        ::kill(dbus, SIGTERM);
-        WaitFor([&] { return ProcessGone(dbus); }, std::chrono::seconds(5));
     }
     for (const std::string& root : CgroupRoots()) {
         const std::string dir = root + "/" + CgroupName;

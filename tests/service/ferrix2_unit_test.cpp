@@ -391,3 +391,14 @@ TEST_F(Ferrix2Remote, SettingsPipeAdmitsOnlyRootOrTheServicesUserOverSsh)
     EXPECT_TRUE(admitted.Ok) << PipeErrorMessage(admitted.Error);
     EXPECT_EQ(admitted.Answer, Exchange(".", "TrSvc2Control", PipeMessage("REQGETCONFIG")).Answer);
 }
+
+TEST_F(Ferrix2Unit, ManagerThatIsStoppingShutsTheServiceDown)
+{
+    Install();
+    std::string output;
+    ASSERT_EQ(Manager->Systemctl({"start", Unit}, output), 0) << output;
+    // The manager exits as at a machine's shutdown: its SIGTERM is the shutdown request.
+    Manager->Systemctl({"exit"}, output);
+    EXPECT_TRUE(Run->WaitForLog("TransportSvc2 stopped at system shutdown", 1, std::chrono::seconds(30))) << Run->Log();
+    EXPECT_EQ(Run->CountLog("TransportSvc2 service stopped"), 0);
+}
