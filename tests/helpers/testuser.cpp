@@ -1,5 +1,7 @@
 #include "testuser.h"
 
+#include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <pwd.h>
 #include <sstream>
@@ -27,6 +29,23 @@ TTestUser::TTestUser(const std::string& tag) : FName("fx" + tag + std::to_string
 
 TTestUser::~TTestUser()
 {
+    // userdel refuses a user that still runs processes (a session, a service): they end first.
+    for (int round = 0; round < 50; ++round) {
+        bool any = false;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos)
+                continue;
+            const pid_t pid = std::stoi(name);
+            if (ProcessUid(pid) == static_cast<long>(FUid)) {
+                ::kill(pid, SIGKILL);
+                any = true;
+            }
+        }
+        if (!any)
+            break;
+        ::usleep(20000);
+    }
     std::string output;
     RunCaptured({"/usr/sbin/userdel", FName}, output);
 }
