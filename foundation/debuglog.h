@@ -4,15 +4,8 @@
 
 #include <string>
 
-#include "foundation/sysutils.h"
-
-// What a service offers the log writer for the echo to the system log.
-class TLogEchoTarget {
-public:
-    virtual ~TLogEchoTarget() = default;
-    // eventType is EVENTLOG_INFORMATION_TYPE or EVENTLOG_ERROR_TYPE.
-    virtual void LogMessage(const std::string& message, int eventType) = 0;
-};
+#include "base/sysutils.h"
+#include "platform/eventlog/eventlog.h"
 
 // Safe to call from any thread; never raises. Levels 0 to 2 are information, any other an error.
 void WriteLog(int level, const std::string& message);

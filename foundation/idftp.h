@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 
 // Proxy logon kinds. The value is the one the settings file's ProxyType holds (0 to 6); any
 // other value logs on as fpcmNone.

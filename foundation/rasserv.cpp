@@ -5,7 +5,7 @@
 #include <cstring>
 #include <thread>
 
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 
 int32_t LastRasError = 0;
 

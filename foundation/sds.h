@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 
 // Directory of the running program without a trailing delimiter; the root stays "/".
 // Settled at program start, when TEMP and TMP are also pointed at it.

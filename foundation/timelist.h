@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 
 class TTimeList {
 public:

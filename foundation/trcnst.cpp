@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "foundation/idftp.h"
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 
 std::string TransportToStr(uint8_t transport)
 {

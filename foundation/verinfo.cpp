@@ -3,7 +3,7 @@
 #include <span>
 #include <vector>
 
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 #include "platform/process/progdir.h"
 #include "platform/version/verblock.h"
 #include "platform/version/verresource.h"

@@ -13,12 +13,11 @@
 #include <string>
 #include <thread>
 
+#include "foundation/pipeproto.h"
 #include "platform/namedpipe/namedpipe.h"
 
-struct TPipeStatistics;
-
 // Size of the request and the answer buffer of an instance, the longest message served.
-constexpr int PipeBufferSize = 16384;
+constexpr int PipeBufferSize = PipeMessageSize;
 constexpr int MaxPipeInstances = 64;
 
 // Built at program start by InitPipeSecurity: every user may connect...

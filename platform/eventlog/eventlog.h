@@ -6,6 +6,14 @@
 constexpr int EVENTLOG_ERROR_TYPE = 1;
 constexpr int EVENTLOG_INFORMATION_TYPE = 4;
 
+// What a service offers the log writer for the echo of log lines to the system log.
+class TLogEchoTarget {
+public:
+    virtual ~TLogEchoTarget() = default;
+    // eventType is EVENTLOG_INFORMATION_TYPE or EVENTLOG_ERROR_TYPE.
+    virtual void LogMessage(const std::string& message, int eventType) = 0;
+};
+
 class TEventLog {
 public:
     TEventLog() = default;

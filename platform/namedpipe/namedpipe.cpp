@@ -13,7 +13,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 #include "platform/files/findfile.h"
 #include "platform/remote/relayclient.h"
 

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <unistd.h>
 
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 #include "platform/namedpipe/namedpipe.h"
 #include "platform/remote/relaylink.h"
 #include "platform/remote/relayproto.h"

@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 #include "platform/remote/relayproto.h"
 
 extern char** environ;

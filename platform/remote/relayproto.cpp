@@ -1,6 +1,6 @@
 #include "platform/remote/relayproto.h"
 
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 
 namespace {
 

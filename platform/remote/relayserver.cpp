@@ -5,7 +5,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 #include "platform/namedpipe/namedpipe.h"
 #include "platform/remote/relayproto.h"
 #include "platform/scm/scm.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <systemd/sd-bus.h>
 
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 
 namespace {
 

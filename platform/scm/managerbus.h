@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/sysutils.h"
+
 struct sd_bus;
 
 // Whether FERRIX_SERVICE_MANAGER selects the calling user's manager.

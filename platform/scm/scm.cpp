@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 #include "platform/remote/relayclient.h"
 #include "platform/scm/unitfiles.h"
 

@@ -14,8 +14,10 @@
 #include <memory>
 #include <string>
 
+#include "base/sysutils.h"
+
 #include "platform/scm/managerbus.h"
-#include "platform/service/service.h"
+#include "platform/service/servicestate.h"
 
 constexpr uint32_t SERVICE_STOPPED = csStopped;
 constexpr uint32_t SERVICE_START_PENDING = csStartPending;

@@ -9,7 +9,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 #include "platform/files/findfile.h"
 #include "platform/scm/managerbus.h"
 

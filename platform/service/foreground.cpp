@@ -8,7 +8,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 #include "platform/files/filedescriptor.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 
 void TServiceThread::Terminate()
 {

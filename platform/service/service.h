@@ -14,37 +14,12 @@
 #include <string>
 #include <thread>
 
-#include "foundation/debuglog.h"
 #include "platform/eventlog/eventlog.h"
-
-// Control codes.
-constexpr uint32_t SERVICE_CONTROL_STOP = 1;
-constexpr uint32_t SERVICE_CONTROL_PAUSE = 2;
-constexpr uint32_t SERVICE_CONTROL_CONTINUE = 3;
-constexpr uint32_t SERVICE_CONTROL_INTERROGATE = 4;
-constexpr uint32_t SERVICE_CONTROL_SHUTDOWN = 5;
-
-// Controls a service accepts, as reported in its status.
-constexpr uint32_t SERVICE_ACCEPT_STOP = 0x1;
-constexpr uint32_t SERVICE_ACCEPT_SHUTDOWN = 0x4;
+#include "platform/service/servicestate.h"
 
 // The service thread's message that carries a control request; its parameter is the control code.
 constexpr uint32_t WM_USER = 0x0400;
 constexpr uint32_t CM_SERVICE_CONTROL_CODE = WM_USER + 1;
-
-enum TCurrentStatus : uint32_t {
-    csStopped = 1,
-    csStartPending = 2,
-    csStopPending = 3,
-    csRunning = 4,
-};
-
-struct TServiceStatus {
-    TCurrentStatus CurrentState = csStopped;
-    uint32_t ControlsAccepted = 0;
-    uint32_t CheckPoint = 0;  // counts the reports of one pending state
-    uint32_t WaitHint = 0;    // milliseconds the host should allow for a pending state
-};
 
 // Whoever controls a service. Receives every status report, in order, on the reporting thread; the
 // last one of a service's run reports csStopped. Must not call back into the service.

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 #include "platform/service/service.h"
 
 class TServiceApplication {

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/sysutils.h"
 #include "childproc.h"
 #include "testkit.h"
 

@@ -1,4 +1,4 @@
-#include "foundation/sysutils.h"
+#include "base/sysutils.h"
 
 #include <algorithm>
 #include <cctype>
