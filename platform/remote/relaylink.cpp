@@ -109,11 +109,8 @@ std::vector<std::string> TRelayLink::SshCommand(const std::string& pc)
 
 void TRelayLink::Close()
 {
-    if (Socket >= 0)
-        ::close(Socket);
-    if (ErrorFd >= 0)
-        ::close(ErrorFd);
-    Socket = ErrorFd = -1;
+    Socket.reset();
+    Errors.reset();
     Buffer.clear();
     if (Ssh > 0) {
         // ssh ends by itself once its input is closed; one that hangs is ended.
@@ -145,29 +142,29 @@ void TRelayLink::Fail(const std::string& what)
 void TRelayLink::Connect()
 {
     int io[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, io) != 0) {
+        const int code = errno;
+        throw EOSError(std::string("socketpair: ") + std::strerror(code), code);
+    }
+    auto socket = std::make_unique<TFileDescriptor>(io[0]);
+    const TFileDescriptor sshEnd(io[1]);
     int errors[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, io) != 0)
-        throw EOSError(std::string("socketpair: ") + std::strerror(errno), errno);
     if (::pipe2(errors, O_CLOEXEC) != 0) {
         const int code = errno;
-        ::close(io[0]);
-        ::close(io[1]);
         throw EOSError(std::string("pipe: ") + std::strerror(code), code);
     }
+    auto errorsRead = std::make_unique<TFileDescriptor>(errors[0]);
+    const TFileDescriptor errorsWrite(errors[1]);
     ErrorText.clear();
-    try {
-        Ssh = SpawnSsh(SshCommand(Pc), io[1], errors[1]);
-    } catch (...) {
-        for (int fd : {io[0], io[1], errors[0], errors[1]})
-            ::close(fd);
-        throw;
-    }
-    ::close(io[1]);
-    ::close(errors[1]);
-    Socket = io[0];
-    ErrorFd = errors[0];
-    ::fcntl(ErrorFd, F_SETFL, O_NONBLOCK);
+    Ssh = SpawnSsh(SshCommand(Pc), sshEnd.Get(), errorsWrite.Get());
+    ::fcntl(errorsRead->Get(), F_SETFL, O_NONBLOCK);
+    Socket = std::move(socket);
+    Errors = std::move(errorsRead);
+    // The ssh ends of the socket and the pipe close here: only ssh holds them now.
+}
 
+void TRelayLink::Handshake()
+{
     Send(TRelayWriter().U8(static_cast<uint8_t>(TRelayOp::Hello)).Data());
     const std::string hello = Receive(ConnectTimeoutMs);
     TRelayReader reader(hello);
@@ -181,9 +178,12 @@ void TRelayLink::Send(const std::string& request)
     const std::string frame = RelayFrame(request);
     size_t done = 0;
     while (done < frame.size()) {
-        const ssize_t n = ::send(Socket, frame.data() + done, frame.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const ssize_t n = ::send(Socket->Get(), frame.data() + done, frame.size() - done, MSG_NOSIGNAL);
+        if (n < 0) {
+            const int code = errno;
+            if (code == EINTR)
+                continue;
+        }
         if (n <= 0)
             Fail("The connection to " + Pc + " ended");
         done += static_cast<size_t>(n);
@@ -192,11 +192,11 @@ void TRelayLink::Send(const std::string& request)
 
 void TRelayLink::DrainErrors()
 {
-    if (ErrorFd < 0)
+    if (!Errors)
         return;
     char chunk[1024];
     ssize_t n;
-    while ((n = ::read(ErrorFd, chunk, sizeof chunk)) > 0)
+    while ((n = ::read(Errors->Get(), chunk, sizeof chunk)) > 0)
         ErrorText.append(chunk, static_cast<size_t>(n));
     if (ErrorText.size() > ErrorTextLimit)
         ErrorText.erase(0, ErrorText.size() - ErrorTextLimit);
@@ -216,20 +216,23 @@ std::string TRelayLink::Receive(int timeoutMs)
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             Fail(Pc + " did not answer within " + std::to_string(timeoutMs) + " ms");
-        pollfd fds[2] = {{Socket, POLLIN, 0}, {ErrorFd, POLLIN, 0}};
-        const int ready = ::poll(fds, ErrorFd >= 0 ? 2 : 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno != EINTR)
-            Fail("Waiting for " + Pc + " failed");
-        if (ready > 0 && fds[1].revents != 0) {
+        pollfd fds[2] = {{Socket->Get(), POLLIN, 0}, {Errors ? Errors->Get() : -1, POLLIN, 0}};
+        const int ready = ::poll(fds, Errors ? 2 : 1, static_cast<int>(left.count()));
+        if (ready < 0) {
+            const int code = errno;
+            if (code != EINTR)
+                Fail("Waiting for " + Pc + " failed: " + std::strerror(code));
+            continue;
+        }
+        if (ready > 0 && Errors && fds[1].revents != 0) {
             DrainErrors();
-            if ((fds[1].revents & POLLIN) == 0) {  // ssh closed its standard error
-                ::close(ErrorFd);
-                ErrorFd = -1;
-            }
+            if ((fds[1].revents & POLLIN) == 0)  // ssh closed its standard error
+                Errors.reset();
         }
         if (ready > 0 && fds[0].revents != 0) {
-            const ssize_t n = ::recv(Socket, chunk, sizeof chunk, 0);
-            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+            const ssize_t n = ::recv(Socket->Get(), chunk, sizeof chunk, 0);
+            const int code = n < 0 ? errno : 0;
+            if (n == 0 || (n < 0 && code != EINTR && code != EAGAIN))
                 Fail(FRelayPid == 0 ? "Cannot reach " + Pc + " over SSH" : "The relay on " + Pc + " ended");
             if (n > 0)
                 Buffer.append(chunk, static_cast<size_t>(n));
@@ -239,8 +242,10 @@ std::string TRelayLink::Receive(int timeoutMs)
 
 std::string TRelayLink::Exchange(const std::string& request)
 {
-    if (Socket < 0)
+    if (!Socket) {
         Connect();
+        Handshake();
+    }
     Send(request);
     return Receive(AnswerTimeoutMs());
 }

@@ -8,9 +8,12 @@
 // 30000) milliseconds.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
+
+#include "platform/files/filedescriptor.h"
 
 class TRelayLink {
 public:
@@ -24,7 +27,7 @@ public:
     // raises EOSError with a text that says what happened; the next exchange connects again.
     std::string Exchange(const std::string& request);
 
-    bool Connected() const { return Socket >= 0; }
+    bool Connected() const { return Socket != nullptr; }
     // The relay's process id on the other PC, as it said when connected.
     pid_t RelayPid() const { return FRelayPid; }
     // Ends the connection and the ssh process.
@@ -35,14 +38,15 @@ public:
 
 private:
     void Connect();
+    void Handshake();
     void Send(const std::string& request);
     std::string Receive(int timeoutMs);
     void DrainErrors();
     [[noreturn]] void Fail(const std::string& what);
 
     std::string Pc;
-    int Socket = -1;    // the ssh process's standard input and output
-    int ErrorFd = -1;   // its standard error
+    std::unique_ptr<TFileDescriptor> Socket;  // the ssh process's standard input and output
+    std::unique_ptr<TFileDescriptor> Errors;  // its standard error
     pid_t Ssh = -1;
     pid_t FRelayPid = 0;
     std::string Buffer;     // bytes received and not yet taken as a message

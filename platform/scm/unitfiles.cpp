@@ -4,12 +4,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <pwd.h>
 #include <thread>
 #include <unistd.h>
 
 #include "base/sysutils.h"
+#include "platform/files/filecontent.h"
 #include "platform/files/findfile.h"
 #include "platform/scm/managerbus.h"
 
@@ -53,25 +54,27 @@ std::string ExecWord(const std::string& path)
 
 void WriteWholeFile(const std::string& path, const std::string& text)
 {
-    const std::string temporary = path + ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.close();
-        if (!out)
-            RaiseErrno("Cannot write " + temporary, errno != 0 ? errno : EIO);
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+    if (!ReplaceFileContent(path, text.data(), text.size())) {
         const int code = errno;
-        ::unlink(temporary.c_str());
         RaiseErrno("Cannot write " + path, code);
     }
 }
 
+void MakeDirectory(const std::string& dir)
+{
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (error)
+        RaiseErrno("Cannot create " + dir, error.value());
+}
+
 void RemoveFile(const std::string& path)
 {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-        RaiseErrno("Cannot remove " + path, errno);
+    if (::unlink(path.c_str()) != 0) {
+        const int code = errno;
+        if (code != ENOENT)
+            RaiseErrno("Cannot remove " + path, code);
+    }
 }
 
 // Removes the unit's drop-in directory with the files in it.
@@ -82,8 +85,11 @@ void RemoveDropIns(const std::string& unit)
         return;
     for (const TSearchRec& rec : FindFiles(dir, "*"))
         RemoveFile(dir + "/" + rec.Name);
-    if (::rmdir(dir.c_str()) != 0 && errno != ENOENT)
-        RaiseErrno("Cannot remove " + dir, errno);
+    if (::rmdir(dir.c_str()) != 0) {
+        const int code = errno;
+        if (code != ENOENT)
+            RaiseErrno("Cannot remove " + dir, code);
+    }
 }
 
 bool IsActive(const std::string& state)
@@ -151,8 +157,7 @@ std::string InstallServiceUnit(TManagerBus& bus, const std::string& serviceName,
 {
     const std::string unit = ServiceUnitName(serviceName);
     const std::string dir = UnitDirectory();
-    if (!ForceDirectories(dir))
-        RaiseErrno("Cannot create " + dir, errno);
+    MakeDirectory(dir);
     const std::string path = UnitFilePath(unit);
     WriteWholeFile(path, ServiceUnitText(displayName, programPath, UseUserManager()));
     bus.Reload();
@@ -207,8 +212,7 @@ void SetUnitAccount(TManagerBus& bus, const std::string& unit, const std::string
         RemoveFile(path);
         ::rmdir(dir.c_str());  // only when nothing else is in it
     } else {
-        if (!ForceDirectories(dir))
-            RaiseErrno("Cannot create " + dir, errno);
+        MakeDirectory(dir);
         WriteWholeFile(path, "[Service]\nUser=" + user + "\n");
     }
     bus.Reload();
