@@ -173,6 +173,12 @@ void TRelayLink::Handshake()
     FRelayPid = static_cast<pid_t>(reader.U32());
 }
 
+std::string TRelayLink::EndedText() const
+{
+    // Before the relay has answered, ssh itself has failed.
+    return FRelayPid == 0 ? "Cannot reach " + Pc + " over SSH" : "The relay on " + Pc + " ended";
+}
+
 void TRelayLink::Send(const std::string& request)
 {
     const std::string frame = RelayFrame(request);
@@ -185,7 +191,7 @@ void TRelayLink::Send(const std::string& request)
                 continue;
         }
         if (n <= 0)
-            Fail("The connection to " + Pc + " ended");
+            Fail(EndedText());
         done += static_cast<size_t>(n);
     }
 }
@@ -233,7 +239,7 @@ std::string TRelayLink::Receive(int timeoutMs)
             const ssize_t n = ::recv(Socket->Get(), chunk, sizeof chunk, 0);
             const int code = n < 0 ? errno : 0;
             if (n == 0 || (n < 0 && code != EINTR && code != EAGAIN))
-                Fail(FRelayPid == 0 ? "Cannot reach " + Pc + " over SSH" : "The relay on " + Pc + " ended");
+                Fail(EndedText());
             if (n > 0)
                 Buffer.append(chunk, static_cast<size_t>(n));
         }

@@ -42,6 +42,7 @@ private:
     void Send(const std::string& request);
     std::string Receive(int timeoutMs);
     void DrainErrors();
+    std::string EndedText() const;
     [[noreturn]] void Fail(const std::string& what);
 
     std::string Pc;
