@@ -18,6 +18,8 @@
 #include "testkit.h"
 #include "usermanager.h"
 
+using namespace ferrix;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -10,6 +10,6 @@ int main()
 {
     // A console that went away must not kill the relay while it writes an answer.
     std::signal(SIGPIPE, SIG_IGN);
-    TRelayServer server;
+    ferrix::TRelayServer server;
     return server.Run(STDIN_FILENO, STDOUT_FILENO);
 }

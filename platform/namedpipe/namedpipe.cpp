@@ -111,7 +111,7 @@ std::string PipeErrorMessage(int code)
     case PIPE_ERROR_BAD_NAME:
         return "The pipe name is not of the form \\\\.\\pipe\\NAME";
     case PIPE_ERROR_REMOTE:
-        return RemotePipeErrorMessage();
+        return ferrix::RemotePipeErrorMessage();
     case PIPE_ERROR_REFUSED:
         return "The pipe refused the connection: every instance is busy or the client is not admitted";
     case PIPE_ERROR_NO_ANSWER:
@@ -571,8 +571,8 @@ bool CallNamedPipeA(const std::string& pipeName, const void* inBuffer, uint32_t 
     bytesRead = 0;
     // A pipe of another computer is reached through its relay.
     std::string pc, localName;
-    if (SplitRemotePipeName(pipeName, pc, localName))
-        return RelayCallNamedPipe(pc, localName, inBuffer, inSize, outBuffer, outSize, bytesRead);
+    if (ferrix::SplitRemotePipeName(pipeName, pc, localName))
+        return ferrix::RelayCallNamedPipe(pc, localName, inBuffer, inSize, outBuffer, outSize, bytesRead);
     std::string path;
     sockaddr_un address{};
     socklen_t length = 0;

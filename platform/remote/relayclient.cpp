@@ -12,6 +12,8 @@
 #include "platform/remote/relayproto.h"
 #include "platform/scm/scm.h"
 
+namespace ferrix {
+
 namespace {
 
 thread_local std::string LastRemoteError;
@@ -165,3 +167,5 @@ void CloseRelayLinks()
         entry->Link.Close();
     }
 }
+
+}  // namespace ferrix

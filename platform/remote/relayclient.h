@@ -7,6 +7,8 @@
 #include <string>
 #include <sys/types.h>
 
+namespace ferrix {
+
 class TManagerCalls;
 
 // Whether a PC name means this PC: empty, "." or this PC's host name (any case).
@@ -29,3 +31,5 @@ std::string RemotePipeErrorMessage();
 pid_t RelayProcessId(const std::string& pc);
 // Ends every connection to another PC.
 void CloseRelayLinks();
+
+}  // namespace ferrix

@@ -17,6 +17,8 @@
 
 extern char** environ;
 
+namespace ferrix {
+
 namespace {
 
 constexpr int ConnectTimeoutMs = 20000;  // ssh's own connect time-out is 10 s
@@ -255,3 +257,5 @@ std::string TRelayLink::Exchange(const std::string& request)
     Send(request);
     return Receive(AnswerTimeoutMs());
 }
+
+}  // namespace ferrix

@@ -15,6 +15,8 @@
 
 #include "platform/files/filedescriptor.h"
 
+namespace ferrix {
+
 class TRelayLink {
 public:
     explicit TRelayLink(const std::string& pc) : Pc(pc) {}
@@ -53,3 +55,5 @@ private:
     std::string Buffer;     // bytes received and not yet taken as a message
     std::string ErrorText;  // the end of what ssh wrote on its standard error
 };
+
+}  // namespace ferrix

@@ -2,6 +2,8 @@
 
 #include "base/sysutils.h"
 
+namespace ferrix {
+
 namespace {
 
 void PutU32(std::string& out, uint32_t value)
@@ -94,3 +96,5 @@ TRelayFrame TakeRelayFrame(std::string& buffer, std::string& body)
     buffer.erase(0, 4 + size);
     return TRelayFrame::Whole;
 }
+
+}  // namespace ferrix

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace ferrix {
+
 enum class TRelayOp : uint8_t {
     Hello = 1,       // -> protocol version, relay pid
     OpenManager,     // -> nothing
@@ -56,3 +58,5 @@ std::string RelayFrame(const std::string& body);
 enum class TRelayFrame { Incomplete, Whole, Invalid };
 // Takes the first whole message off the front of buffer into body.
 TRelayFrame TakeRelayFrame(std::string& buffer, std::string& body);
+
+}  // namespace ferrix

@@ -10,6 +10,8 @@
 #include "platform/remote/relayproto.h"
 #include "platform/scm/scm.h"
 
+namespace ferrix {
+
 namespace {
 
 std::string Failed(uint32_t code, const std::string& message)
@@ -131,3 +133,5 @@ int TRelayServer::Run(int in, int out)
         buffer.append(chunk, static_cast<size_t>(n));
     }
 }
+
+}  // namespace ferrix

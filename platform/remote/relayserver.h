@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+namespace ferrix {
+
 class TLocalManagerCalls;
 
 class TRelayServer {
@@ -26,3 +28,5 @@ private:
 
     std::unique_ptr<TLocalManagerCalls> FManager;
 };
+
+}  // namespace ferrix

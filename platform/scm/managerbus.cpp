@@ -7,6 +7,8 @@
 
 #include "base/sysutils.h"
 
+namespace ferrix {
+
 namespace {
 
 constexpr const char* ManagerService = "org.freedesktop.systemd1";
@@ -222,3 +224,5 @@ void TManagerBus::DisableUnitFile(const std::string& unit)
 {
     CallUnitFilesMethod("DisableUnitFiles", unit, false);
 }
+
+}  // namespace ferrix

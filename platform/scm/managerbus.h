@@ -10,6 +10,8 @@
 
 struct sd_bus;
 
+namespace ferrix {
+
 // Whether FERRIX_SERVICE_MANAGER selects the calling user's manager.
 bool UseUserManager();
 
@@ -52,3 +54,5 @@ private:
 
     sd_bus* Bus = nullptr;
 };
+
+}  // namespace ferrix

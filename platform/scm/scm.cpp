@@ -6,6 +6,10 @@
 #include "platform/remote/relayclient.h"
 #include "platform/scm/unitfiles.h"
 
+using namespace ferrix;
+
+namespace ferrix {
+
 const std::string& TLocalManagerCalls::UnitPath(const std::string& unit)
 {
     // The path stays valid: the manager loads the unit again when it is asked through it.
@@ -61,6 +65,8 @@ TServiceStatus UnitServiceStatus(const TUnitState& unit, uint32_t& checkPoint)
         status.ControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
     return status;
 }
+
+}  // namespace ferrix
 
 std::unique_ptr<TScManager> OpenSCManagerA(const std::string& machineName)
 {

@@ -15,7 +15,6 @@
 #include <string>
 
 #include "base/sysutils.h"
-
 #include "platform/scm/managerbus.h"
 #include "platform/service/servicestate.h"
 
@@ -23,6 +22,9 @@ constexpr uint32_t SERVICE_STOPPED = csStopped;
 constexpr uint32_t SERVICE_START_PENDING = csStartPending;
 constexpr uint32_t SERVICE_STOP_PENDING = csStopPending;
 constexpr uint32_t SERVICE_RUNNING = csRunning;
+
+namespace ferrix {
+
 constexpr uint32_t ServiceWaitHintMs = 1000;
 
 // The calls on one PC's manager, made here or by the relay on that PC.
@@ -56,13 +58,16 @@ private:
 // The status of a service from its unit's state; checkPoint is the service handle's counter.
 TServiceStatus UnitServiceStatus(const TUnitState& unit, uint32_t& checkPoint);
 
+}  // namespace ferrix
+
+// The open handles of the calls below: a manager, and a service of that manager.
 struct TScManager {
     std::string MachineName;  // empty for this PC
-    std::shared_ptr<TManagerCalls> Calls;
+    std::shared_ptr<ferrix::TManagerCalls> Calls;
 };
 
 struct TScService {
-    std::shared_ptr<TManagerCalls> Calls;
+    std::shared_ptr<ferrix::TManagerCalls> Calls;
     std::string ServiceName;
     std::string Unit;
     uint32_t CheckPoint = 0;

@@ -14,6 +14,8 @@
 #include "platform/files/findfile.h"
 #include "platform/scm/managerbus.h"
 
+namespace ferrix {
+
 namespace {
 
 constexpr const char* AccountDropIn = "account.conf";
@@ -217,3 +219,5 @@ void SetUnitAccount(TManagerBus& bus, const std::string& unit, const std::string
     }
     bus.Reload();
 }
+
+}  // namespace ferrix

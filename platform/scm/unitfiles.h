@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace ferrix {
+
 class TManagerBus;
 
 // The unit of a service name: "NAME.service".
@@ -30,3 +32,5 @@ std::string AccountUser(const std::string& accountName);
 // Makes the unit run as the account from its next start: a drop-in with User= (none for root),
 // then a reload of the manager. Raises EOSError.
 void SetUnitAccount(TManagerBus& bus, const std::string& unit, const std::string& accountName);
+
+}  // namespace ferrix

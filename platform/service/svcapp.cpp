@@ -67,13 +67,13 @@ int TServiceApplication::RegisterService(bool install, bool silent)
 {
     const std::string& name = Service->Name;
     try {
-        TManagerBus bus;
+        ferrix::TManagerBus bus;
         if (install) {
-            const std::string path = InstallServiceUnit(bus, name, Service->DisplayName, ProgramFilePath());
+            const std::string path = ferrix::InstallServiceUnit(bus, name, Service->DisplayName, ProgramFilePath());
             if (!silent)
                 std::printf("%s: service installed as %s\n", name.c_str(), path.c_str());
         } else {
-            UninstallServiceUnit(bus, name);
+            ferrix::UninstallServiceUnit(bus, name);
             if (!silent)
                 std::printf("%s: service uninstalled\n", name.c_str());
         }

@@ -12,6 +12,8 @@ bool TSystemdServiceHost::StartedByManager()
     return socket != nullptr && *socket != '\0';
 }
 
+namespace ferrix {
+
 std::string ManagerNotification(const TServiceStatus& status)
 {
     const std::string extend = "EXTEND_TIMEOUT_USEC=" + std::to_string(uint64_t{status.WaitHint} * 1000) + "\n";
@@ -28,9 +30,11 @@ std::string ManagerNotification(const TServiceStatus& status)
     }
 }
 
+}  // namespace ferrix
+
 void TSystemdServiceHost::SetServiceStatus(const TServiceStatus& status)
 {
-    sd_notify(0, ManagerNotification(status).c_str());
+    sd_notify(0, ferrix::ManagerNotification(status).c_str());
     TForegroundServiceHost::SetServiceStatus(status);
 }
 
@@ -38,9 +42,9 @@ uint32_t TSystemdServiceHost::StopSignalControl()
 {
     // The manager stops its units with SIGTERM both on request and when the PC shuts down. It is
     // asked on its private socket first: at shutdown the message bus may be stopping as well.
-    for (TManagerBus::TRoute route : {TManagerBus::TRoute::Private, TManagerBus::TRoute::Bus}) {
+    for (ferrix::TManagerBus::TRoute route : {ferrix::TManagerBus::TRoute::Private, ferrix::TManagerBus::TRoute::Bus}) {
         try {
-            TManagerBus bus(route);
+            ferrix::TManagerBus bus(route);
             return bus.ManagerProperty("SystemState") == "stopping" ? SERVICE_CONTROL_SHUTDOWN : SERVICE_CONTROL_STOP;
         } catch (const std::exception&) {
             // A service run as another user may not reach the private socket.

@@ -17,5 +17,9 @@ protected:
     uint32_t StopSignalControl() override;
 };
 
+namespace ferrix {
+
 // The notification that reports a status to the manager.
 std::string ManagerNotification(const TServiceStatus& status);
+
+}  // namespace ferrix

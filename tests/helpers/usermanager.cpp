@@ -12,6 +12,8 @@
 
 #include "platform/scm/managerbus.h"
 
+using namespace ferrix;
+
 namespace fs = std::filesystem;
 
 extern char** environ;

@@ -17,6 +17,8 @@
 #include "platform/remote/relaylink.h"
 #include "sshserver.h"
 
+using namespace ferrix;
+
 namespace {
 
 // A pipe server of the test's own with fixed answers: "BIG" gets 20000 bytes, "NONE" no answer,

@@ -10,6 +10,8 @@
 #include "platform/scm/unitfiles.h"
 #include "platform/service/systemdhost.h"
 
+using namespace ferrix;
+
 TEST(UnitFile, NotifyUnitQuotesThePathAndEscapesSpecifiers)
 {
     EXPECT_EQ(ServiceUnitText("TOLVANE Transport Service 2", "/opt/ferrix/ferrix2", false),

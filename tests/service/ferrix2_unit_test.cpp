@@ -21,6 +21,8 @@
 #include "testuser.h"
 #include "usermanager.h"
 
+using namespace ferrix;
+
 namespace fs = std::filesystem;
 
 namespace {
