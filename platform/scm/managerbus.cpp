@@ -90,7 +90,8 @@ TManagerBus::TManagerBus(TRoute route)
         r = UseUserManager() ? sd_bus_open_user(&Bus) : sd_bus_open_system(&Bus);
     if (r < 0) {
         Bus = nullptr;
-        throw EOSError(std::string("Cannot connect to the service manager: ") + std::strerror(-r), -r);
+        const char* which = UseUserManager() ? "the user's service manager" : "the system's service manager";
+        throw EOSError(std::string("Cannot connect to ") + which + ": " + std::strerror(-r), -r);
     }
 }
 

@@ -138,7 +138,7 @@ TEST(ServiceControl, ManagerThatCannotBeReachedRaisesWithTheSystemsText)
         OpenSCManagerA("");
         ADD_FAILURE() << "opened a manager that is not there";
     } catch (const EOSError& e) {
-        EXPECT_STREQ(e.what(), "Cannot connect to the service manager: No such file or directory");
+        EXPECT_STREQ(e.what(), "Cannot connect to the user's service manager: No such file or directory");
         EXPECT_EQ(e.ErrorCode, ENOENT);
     }
     ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
