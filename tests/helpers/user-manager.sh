@@ -11,6 +11,7 @@ state="$1"
 cgroup="$2"
 exec >"$state/manager.log" 2>&1
 
+mkdir -p /run/systemd
 mount -t tmpfs -o mode=0755 tmpfs /run/systemd
 mkdir -p /run/systemd/system
 
