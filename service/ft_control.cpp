@@ -1,10 +1,10 @@
 #include "service/ft_control.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "foundation/sds.h"
+#include "platform/files/filecontent.h"
 #include "platform/files/findfile.h"
 
 namespace {
@@ -101,13 +101,11 @@ void TFtrackerSrvControl::HandleRequest(const uint8_t* request, int requestLengt
 void TFtrackerSrvControl::ReadConfigFile(void* buffer, int maxSize, int& count)
 {
     count = 0;
-    std::FILE* file = std::fopen(ConfigFilePath().c_str(), "rb");
-    if (file == nullptr)
-        return;
-    const size_t read = std::fread(buffer, 1, static_cast<size_t>(std::max(maxSize, 0)), file);
-    if (std::ferror(file) == 0)
-        count = static_cast<int>(read);
-    std::fclose(file);
+    std::string content;
+    if (!ReadFileContent(ConfigFilePath(), content))
+        return;  // no file to send
+    count = static_cast<int>(std::min(content.size(), static_cast<size_t>(std::max(maxSize, 0))));
+    std::memcpy(buffer, content.data(), static_cast<size_t>(count));
     try {
         OnConfigRetrieved.Raise(this);
     } catch (...) {
@@ -118,7 +116,10 @@ void TFtrackerSrvControl::ReadConfigFile(void* buffer, int maxSize, int& count)
 bool TFtrackerSrvControl::WriteConfigFile(const void* buffer, int count)
 {
     // A temporary file renamed over the settings file: a failed write leaves the old file whole.
-    if (!ReplaceFileContent(ConfigFilePath(), buffer, static_cast<size_t>(std::max(count, 0))))
+    // A new file holds passwords: only its owner may read it.
+    TReplaceOptions options;
+    options.NewFileMode = 0600;
+    if (!ReplaceFileContent(ConfigFilePath(), buffer, static_cast<size_t>(std::max(count, 0)), options))
         return false;
     try {
         OnConfigUpdated.Raise(this);

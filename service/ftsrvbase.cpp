@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <thread>
 
 #include "foundation/debuglog.h"
@@ -606,7 +607,14 @@ void TBaseFtrackerService::ProcessEntries(size_t Destination, TDateTime PassStar
         for (const std::string& name : list.SkippedNames())
             SkippedFiles.insert(list.DirPath() + "/" + name);
         list.ProcessChanged(handler);
-        list.SaveStatusFile();
+        // What was sent is counted also when the status file cannot be written; the error
+        // then ends the destination.
+        std::exception_ptr saveError;
+        try {
+            list.SaveStatusFile();
+        } catch (...) {
+            saveError = std::current_exception();
+        }
 
         int32_t filesOK = 0;
         int32_t filesBad = 0;
@@ -626,6 +634,8 @@ void TBaseFtrackerService::ProcessEntries(size_t Destination, TDateTime PassStar
                                ElapsedText(Clock() - entryStart));
         if (filesOK != 0 || filesBad != 0)
             SetLastCheckStats(filesOK, filesBad, elapsedMs);
+        if (saveError)
+            std::rethrow_exception(saveError);
         if (ServiceThread().Terminated())
             break;
     }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@ public:
     std::string CurrentRemoteDir;  // remote directory known to exist at the current destination
     std::string FtpWorkingDir;     // working directory of the open FTP connection; empty: unknown
     std::string ActiveRasConnection;  // phonebook entry this service dialled itself
+    std::set<std::string> LeftoversRemoved;  // local destination directories cleared of copy leftovers
 
     void ServiceCreate();
     void ServiceDestroy();
@@ -38,6 +40,8 @@ public:
     std::string DescribeDestinations();
     void RenameCorToScb(const std::string& Directory);
     void ForceLocalDirectory(const std::string& Path);
+    // ForceLocalDirectory, and once per run the removal of what interrupted copies left there.
+    void PrepareLocalDirectory(const std::string& Path);
     void ForceFtpDirectory(const std::string& Path);
     void CopyLocalFile(const std::string& Source, const std::string& Directory, const std::string& Name);
     void FtpPutFile(const std::string& Source, const std::string& Directory, const std::string& Name);

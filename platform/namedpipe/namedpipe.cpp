@@ -15,6 +15,7 @@
 
 #include "base/sysutils.h"
 #include "platform/files/findfile.h"
+#include "platform/remote/relayclient.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ std::string PipeErrorMessage(int code)
     case PIPE_ERROR_BAD_NAME:
         return "The pipe name is not of the form \\\\.\\pipe\\NAME";
     case PIPE_ERROR_REMOTE:
-        return "Pipes on another computer cannot be reached yet; only local pipes (\\\\.\\pipe\\NAME) are supported";
+        return ferrix::RemotePipeErrorMessage();
     case PIPE_ERROR_REFUSED:
         return "The pipe refused the connection: every instance is busy or the client is not admitted";
     case PIPE_ERROR_NO_ANSWER:
@@ -568,6 +569,10 @@ bool CallNamedPipeA(const std::string& pipeName, const void* inBuffer, uint32_t 
                     uint32_t outSize, uint32_t& bytesRead)
 {
     bytesRead = 0;
+    // A pipe of another computer is reached through its relay.
+    std::string pc, localName;
+    if (ferrix::SplitRemotePipeName(pipeName, pc, localName))
+        return ferrix::RelayCallNamedPipe(pc, localName, inBuffer, inSize, outBuffer, outSize, bytesRead);
     std::string path;
     sockaddr_un address{};
     socklen_t length = 0;

@@ -19,7 +19,7 @@
 
 // The layer's own error codes, beyond the range of errno values.
 constexpr int PIPE_ERROR_BAD_NAME = 0x10001;   // not of the form \\.\pipe\NAME or \\PC\pipe\NAME
-constexpr int PIPE_ERROR_REMOTE = 0x10002;     // a pipe of another computer
+constexpr int PIPE_ERROR_REMOTE = 0x10002;     // another computer could not be reached
 constexpr int PIPE_ERROR_REFUSED = 0x10003;    // every instance busy, or the client not allowed
 constexpr int PIPE_ERROR_NO_ANSWER = 0x10004;  // the server closed the connection without an answer
 constexpr int PIPE_ERROR_MORE_DATA = 0x10005;  // the answer is longer than the caller's buffer
@@ -188,6 +188,7 @@ private:
 // The console's call: connects to the pipe, writes one request, reads one answer of at most
 // outSize bytes and closes. A pipe with no instance listening refuses the call at once. An answer
 // longer than outSize fails with PIPE_ERROR_MORE_DATA (bytesRead = outSize, the buffer filled).
-// A pipe of another computer ("\\PC\pipe\NAME") fails with PIPE_ERROR_REMOTE.
+// A pipe of another computer ("\\PC\pipe\NAME") is called there through its relay
+// (platform/remote); when that computer cannot be reached the call fails with PIPE_ERROR_REMOTE.
 bool CallNamedPipeA(const std::string& pipeName, const void* inBuffer, uint32_t inSize, void* outBuffer,
                     uint32_t outSize, uint32_t& bytesRead);

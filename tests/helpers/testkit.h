@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 // A fresh directory under the system temp folder, removed with everything in it.
@@ -31,5 +32,46 @@ std::string ReadTextFile(const std::string& path);
 // Sets a file's last-write time (UTC seconds since 1970 and milliseconds).
 void SetFileTime(const std::string& path, int64_t unixSeconds, int milliseconds = 0);
 
+// Bytes that differ from seed to seed and along the text, so that a piece of a file copied twice,
+// left out or cut off shows.
+std::string PatternBytes(size_t size, unsigned seed);
+// This machine's host name.
+std::string HostName();
+
+// Runs step on a thread of its own on which the system refuses unnamed files (an open with
+// O_TMPFILE fails with EOPNOTSUPP), as a file system without them does; the test's other
+// threads are not affected.
+void RunWithoutUnnamedFiles(const std::function<void()>& step);
+
 // The messages of a log file, without the date and time in front of each line.
 std::vector<std::string> LogMessages(const std::string& path);
+
+// The user a step "as an unprivileged user" runs as: nobody.
+uid_t UnprivilegedUid();
+gid_t UnprivilegedGid();
+
+// Runs step in a child process that first drops to the unprivileged user (no supplementary
+// groups); the step's result is the child's exit code. Returns that code, or 128 + the signal
+// that ended the child, or -1 when no child could be started or the drop failed.
+int RunAsUnprivileged(const std::function<int()>& step);
+// Runs step in a child process as this user; same result as RunAsUnprivileged.
+int RunInChild(const std::function<int()>& step);
+
+// A small file system of its own (tmpfs, needs root), mounted on a fresh directory and
+// unmounted again when the object ends, also when a test fails.
+class SmallFileSystem {
+public:
+    explicit SmallFileSystem(size_t bytes);
+    ~SmallFileSystem();
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+    const std::string& Path() const { return Dir.Path(); }
+    std::string operator/(const std::string& name) const { return Dir / name; }
+    // Fills every free byte with a file of that name; true when the file system is full.
+    bool Fill(const std::string& name) const;
+
+private:
+    TempDir Dir;
+    bool Mounted = false;
+};
