@@ -1,6 +1,7 @@
 #include "service/srvpipe.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <span>
 
@@ -22,6 +23,11 @@ const TPipeSecurityDescriptor OwnerDescriptor{0666, true};
 
 // After a failed wait the loop pauses this long (or until stopped) instead of spinning.
 constexpr int WaitErrorPauseMs = 500;
+// Operations of one instance that complete at once are followed without a new wait, up to this
+// many, so that one busy client cannot hold up the others.
+constexpr int StepsWithoutWait = 4;
+
+using Clock = std::chrono::steady_clock;
 
 }  // namespace
 
@@ -97,28 +103,78 @@ void TPipeServer::Execute()
 {
     try {
         if (CreateInstances()) {
+            const std::span<TWaitHandle* const> handles(WaitHandles.data(), static_cast<size_t>(FInstanceCount) + 1);
+            TReadyHandles ready;
             while (!Terminated) {
-                const int result = WaitForAnyObject(std::span(WaitHandles.data(), static_cast<size_t>(FInstanceCount) + 1));
+                const int result = WaitForAnyObject(handles, NextTimeoutMs(), &ready);
                 if (result == 0)
                     break;
                 if (result >= 1 && result <= MaxPipeInstances) {
-                    const int index = result - 1;
-                    if (index >= FInstanceCount) {
-                        WriteLog(3, "Wrong pipe index");
-                        continue;
+                    // Every instance found ready in this wait, lowest first.
+                    for (int i = result; i <= MaxPipeInstances; ++i) {
+                        if (!ready[static_cast<size_t>(i)])
+                            continue;
+                        if (i - 1 >= FInstanceCount)
+                            WriteLog(3, "Wrong pipe index");
+                        else
+                            ServeInstance(i - 1);
                     }
-                    if (CompletePendingIo(index))
-                        StartNextIo(index);
-                } else {
+                } else if (result != WAIT_TIMEOUT) {
                     WriteLog(3, "Wait error : ");
                     TerminateEvent.WaitFor(WaitErrorPauseMs);
                 }
+                DropLateClients();
             }
         }
     } catch (const std::exception& e) {
         WriteLog(3, e.what());
     }
     CloseInstances();
+}
+
+void TPipeServer::ServeInstance(int index)
+{
+    for (int step = 0; step < StepsWithoutWait; ++step) {
+        if (CompletePendingIo(index))
+            StartNextIo(index);
+        if (!Instances[index].Pipe.Signalled())
+            return;
+    }
+}
+
+// Until the earliest deadline of a pending read or write; -1 when there is none.
+int TPipeServer::NextTimeoutMs() const
+{
+    bool any = false;
+    Clock::time_point earliest{};
+    for (int i = 0; i < FInstanceCount; ++i) {
+        const TPipeInstance& instance = Instances[i];
+        if (instance.PendingIo && instance.State != 0 && (!any || instance.Deadline < earliest)) {
+            earliest = instance.Deadline;
+            any = true;
+        }
+    }
+    if (!any)
+        return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(earliest - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// A client that has not sent its request in time is a failed connection; one that does not take
+// its answer in time, a failed write. Either way the instance listens again.
+void TPipeServer::DropLateClients()
+{
+    const Clock::time_point now = Clock::now();
+    for (int i = 0; i < FInstanceCount; ++i) {
+        TPipeInstance& instance = Instances[i];
+        if (!instance.PendingIo || instance.State == 0 || now < instance.Deadline)
+            continue;
+        if (instance.State == 1)
+            ++Statistics->ConnErrors;
+        else
+            ++Statistics->WriteErrors;
+        DisconnectAndReconnect(i);
+    }
 }
 
 bool TPipeServer::CreateInstances()
@@ -179,6 +235,7 @@ void TPipeServer::ConnectToNewClient(int index)
     }
     instance.PendingIo = pending;
     instance.State = pending ? 0 : 1;
+    instance.Answered = false;
 }
 
 bool TPipeServer::CompletePendingIo(int index)
@@ -209,6 +266,7 @@ bool TPipeServer::CompletePendingIo(int index)
         ++Statistics->Requests;
         Statistics->BytesReceived += count;
         instance.RequestLength = count;
+        instance.RequestFilled = count;
         instance.State = 2;
         break;
     case 2:
@@ -220,6 +278,7 @@ bool TPipeServer::CompletePendingIo(int index)
         ++Statistics->Answers;
         Statistics->BytesSent += count;
         instance.State = 1;
+        instance.Answered = true;
         break;
     }
     return true;
@@ -231,17 +290,23 @@ void TPipeServer::StartNextIo(int index)
     uint32_t count = 0;
     switch (instance.State) {
     case 1: {
+        // The buffer is all zero before each read: only what the last read filled is cleared.
         instance.RequestLength = 0;
-        instance.Request.fill(0);
-        const TPipeIo result = instance.Pipe.ReadFile(instance.Request.data(), PipeBufferSize, count);
+        std::fill_n(instance.Request.begin(), instance.RequestFilled, uint8_t{0});
+        instance.RequestFilled = PipeBufferSize;  // until a read tells how much it filled
+        // Right after an answer the client cannot have sent its next request: wait for it
+        // instead of looking first.
+        const TPipeIo result = instance.Pipe.ReadFile(instance.Request.data(), PipeBufferSize, count, !instance.Answered);
         if (result == TPipeIo::Completed && count > 0) {
             ++Statistics->Requests;
             Statistics->BytesReceived += count;
             instance.RequestLength = count;
+            instance.RequestFilled = count;
             instance.PendingIo = false;
             instance.State = 2;
         } else if (result == TPipeIo::Pending) {
             instance.PendingIo = true;
+            instance.Deadline = Clock::now() + std::chrono::milliseconds(ClientTimeoutMs.load());
         } else {
             DisconnectAndReconnect(index);
         }
@@ -259,8 +324,10 @@ void TPipeServer::StartNextIo(int index)
             Statistics->BytesSent += count;
             instance.PendingIo = false;
             instance.State = 1;
+            instance.Answered = true;
         } else if (result == TPipeIo::Pending) {
             instance.PendingIo = true;
+            instance.Deadline = Clock::now() + std::chrono::milliseconds(ClientTimeoutMs.load());
         } else {
             ++Statistics->WriteErrors;
             DisconnectAndReconnect(index);

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "platform/namedpipe/namedpipe.h"
+#include "platform/namedpipe/pipeclient.h"
 
 PipeDirectory::PipeDirectory()
 {

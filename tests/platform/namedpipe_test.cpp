@@ -1,4 +1,5 @@
 #include "platform/namedpipe/namedpipe.h"
+#include "platform/namedpipe/pipeclient.h"
 
 #include <cerrno>
 #include <gtest/gtest.h>
