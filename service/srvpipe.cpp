@@ -14,9 +14,10 @@ TSecurityAttributes OwnerPipeSecurityAttributes;
 
 namespace {
 
-// Socket files every user may open; the settings pipe admits only its own user and root.
+// The statistics socket is open to every user; the settings socket only to its own user and root
+// (and the peer check refuses everyone else all the same).
 const TPipeSecurityDescriptor AnyUserDescriptor{0666, false};
-const TPipeSecurityDescriptor OwnerDescriptor{0666, true};
+const TPipeSecurityDescriptor OwnerDescriptor{0600, true};
 
 // Runs at program start.
 [[maybe_unused]] const bool PipeSecurityReady = (InitPipeSecurity(), true);

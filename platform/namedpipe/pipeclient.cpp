@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include "platform/files/filedescriptor.h"
 
@@ -64,6 +65,17 @@ bool Fail(int error)
 {
     SetLastPipeError(error);
     return false;
+}
+
+// The server is root or this process's user. The directory check already keeps other users'
+// sockets out; this holds also when the directory was replaced after it was last checked.
+bool IsTrustedServer(int fd)
+{
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
+        return Fail(errno);
+    return peer.uid == 0 || peer.uid == ::geteuid() || Fail(PIPE_ERROR_UNTRUSTED_SERVER);
 }
 
 // The request as one message; a server without a free instance closes the connection without
@@ -135,6 +147,8 @@ bool CallNamedPipeA(const std::string& pipeName, const void* inBuffer, uint32_t 
         SafeDirectory.clear();
         return Fail(error == EAGAIN ? PIPE_ERROR_REFUSED : error);
     }
+    if (!IsTrustedServer(fd.Get()))
+        return false;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(answerTimeoutMs);
     if (!SendRequest(fd.Get(), inBuffer, inSize, deadline) ||
         !ReceiveAnswer(fd.Get(), outBuffer, outSize, bytesRead, deadline))

@@ -75,6 +75,8 @@ std::string PipeErrorMessage(int code)
                " is not safe: it must be a directory owned by root or this program's user that no one else may write to";
     case PIPE_ERROR_TIMEOUT:
         return "The pipe server took the request but did not answer in time";
+    case PIPE_ERROR_UNTRUSTED_SERVER:
+        return "The pipe is served by a program of another user than root or this program's user";
     default:
         return SysErrorMessage(code);
     }

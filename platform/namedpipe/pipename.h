@@ -21,6 +21,7 @@ constexpr int PIPE_ERROR_MORE_DATA = 0x10005;  // the answer is longer than the 
 constexpr int PIPE_ERROR_ACCESS_DENIED = 0x10006;     // a client of a user the pipe does not admit
 constexpr int PIPE_ERROR_UNSAFE_DIRECTORY = 0x10007;  // the pipe directory may be changed by another user
 constexpr int PIPE_ERROR_TIMEOUT = 0x10008;           // the server took the request and did not answer in time
+constexpr int PIPE_ERROR_UNTRUSTED_SERVER = 0x10009;  // the pipe is served by a process of another user
 
 int GetLastPipeError();
 void SetLastPipeError(int code);
