@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
@@ -15,19 +16,25 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The directory this thread last found safe; looked at again after a call that could not connect,
-// so that a call costs no look-up of the directory while its pipes answer.
+// The directory this thread last found safe, and the $NAMEDPIPE_DIR it was found for; looked up
+// again after a call that could not connect, so that a call costs no look-up of the directory
+// while its pipes answer.
 thread_local std::string SafeDirectory;
+thread_local std::string SafeDirectoryFor;
 
 // The socket address of a local pipe, in a directory that is safe.
 bool LocalSocketAddress(const std::string& name, sockaddr_un& address, socklen_t& length)
 {
-    const std::string dir = ExistingPipeDirectory();
-    if (dir != SafeDirectory) {
+    const char* configured = std::getenv("NAMEDPIPE_DIR");
+    const char* setting = configured != nullptr ? configured : "";
+    if (SafeDirectory.empty() || SafeDirectoryFor != setting) {
+        const std::string dir = ExistingPipeDirectory();
         if (!IsSafePipeDirectory(dir))
             return false;
         SafeDirectory = dir;
+        SafeDirectoryFor = setting;
     }
+    const std::string& dir = SafeDirectory;
     const std::string path = dir + "/" + name;
     if (path.size() >= sizeof address.sun_path) {
         SetLastPipeError(ENAMETOOLONG);
@@ -147,8 +154,10 @@ bool CallNamedPipeA(const std::string& pipeName, const void* inBuffer, uint32_t 
         SafeDirectory.clear();
         return Fail(error == EAGAIN ? PIPE_ERROR_REFUSED : error);
     }
-    if (!IsTrustedServer(fd.Get()))
+    if (!IsTrustedServer(fd.Get())) {
+        SafeDirectory.clear();
         return false;
+    }
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(answerTimeoutMs);
     if (!SendRequest(fd.Get(), inBuffer, inSize, deadline) ||
         !ReceiveAnswer(fd.Get(), outBuffer, outSize, bytesRead, deadline))
