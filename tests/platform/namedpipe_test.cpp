@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <span>
@@ -287,6 +288,7 @@ TEST(NamedPipeDirectoryRules, UnsafeDirectoriesAreRefusedByClientAndServer)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "directories of another user need root";
+    const PipeDirectory unsetAtTheEnd;  // $NAMEDPIPE_DIR is set for each case below
     TempDir root;
     struct TCase {
         std::string Name;
@@ -365,11 +367,17 @@ with open(sys.argv[3], "w") as f:
     ::chmod(work.Path().c_str(), 0777);
     TChild server = SpawnChild({"/usr/bin/python3", work / "server.py", pipes.SocketPath("Foreign"), work / "ready",
                                 work / "result"});
+    bool reaped = false;
+    const std::shared_ptr<void> reap(nullptr, [&](void*) {
+        if (!reaped)
+            KillChild(server);
+    });
     ASSERT_TRUE(WaitFor([&] { return FileExists(work / "ready"); }));
 
     const TTimedCall call = TimedCall("Foreign", 2000);
     EXPECT_FALSE(call.Ok);
     EXPECT_EQ(call.Error, PIPE_ERROR_UNTRUSTED_SERVER);
+    reaped = true;
     EXPECT_TRUE(WaitForExit(server, std::chrono::seconds(10)));
     EXPECT_EQ(ReadTextFile(work / "result"), "GOT 0");
 }
