@@ -1,11 +1,10 @@
 #include "foundation/debuglog.h"
 
-#include <fcntl.h>
 #include <mutex>
-#include <unistd.h>
 
 #include "foundation/sds.h"
 #include "platform/eventlog/eventlog.h"
+#include "platform/files/filecontent.h"
 #include "platform/files/findfile.h"
 
 namespace {
@@ -47,18 +46,7 @@ std::string FoldLineBreaks(const std::string& line)
 // Appends one line; failures lose the line and nothing else.
 void WriteLogLine(const std::string& path, const std::string& line)
 {
-    const std::string data = FoldLineBreaks(line) + "\r\n";
-    const int fd = ::open(LocalPath(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return;
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    ::close(fd);
+    AppendFileLine(LocalPath(path), FoldLineBreaks(line) + "\r\n");
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "foundation/inifile.h"
 
+#include <cerrno>
+
+#include "platform/files/filecontent.h"
 #include "platform/files/findfile.h"
 
 namespace {
@@ -52,9 +55,12 @@ std::string OneLine(const std::string& value)
 
 TCustomIniFile::TCustomIniFile(const std::string& fileName) : FFileName(fileName)
 {
-    // A file that cannot be read counts as missing: every key reads as its default.
-    if (!ReadFileContent(LocalPath(fileName), FContent))
+    // A file that cannot be read reads as missing: every key reads as its default. Unless it
+    // is missing indeed, it is never written: the new text would hold only the written keys.
+    if (!ReadFileContent(LocalPath(fileName), FContent)) {
+        FUnreadable = errno != ENOENT;
         FContent.clear();
+    }
     Reindex();
 }
 
@@ -281,7 +287,8 @@ void TCustomIniFile::UpdateFile()
     // A read-only file refuses writes, as it did when files were written in place.
     const std::string path = LocalPath(FFileName);
     const int attributes = GetFileAttributes(path);
-    if ((attributes != -1 && (attributes & faReadOnly) != 0) || !ReplaceFileContent(path, FContent.data(), FContent.size()))
+    if (FUnreadable || (attributes != -1 && (attributes & faReadOnly) != 0) ||
+        !ReplaceFileContent(path, FContent.data(), FContent.size()))
         throw EIniFileException(Format("Unable to write to %s", FFileName.c_str()));
     FModified = false;
 }

@@ -2,7 +2,7 @@
 // names match without regard to case; a missing file, section or key reads as the default.
 // A write replaces or adds only its own key; every other byte of the file stays as it was.
 // The file on disk is only ever replaced as a whole (temporary file and rename), so it is
-// always either the old or the new complete file.
+// always either the old or the new complete file; it keeps its mode, owner and group.
 #pragma once
 
 #include <cstddef>
@@ -23,7 +23,8 @@ public:
 class TCustomIniFile {
 public:
     // Reads the whole file; a missing or unreadable file, or one that is not a regular file,
-    // reads as empty. Never raises for the file's content.
+    // reads as empty. Never raises for the file's content. A file that exists but cannot be
+    // read is never written (UpdateFile raises), so that its other lines are not lost.
     explicit TCustomIniFile(const std::string& fileName);
     virtual ~TCustomIniFile() = default;
     TCustomIniFile(const TCustomIniFile&) = delete;
@@ -88,6 +89,7 @@ private:
     std::unordered_map<std::string, size_t> FSections;  // last entry, by lower-case name
     std::unordered_map<std::string, size_t> FKeys;            // by KeyIndexName, into FEntries
     bool FModified = false;
+    bool FUnreadable = false;  // the file exists but could not be read
 };
 
 // Every write reaches the file at once.

@@ -4,12 +4,10 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <memory>
+#include <sys/stat.h>
 
 #include "foundation/sds.h"
+#include "platform/files/filecontent.h"
 #include "platform/files/findfile.h"
 #include "platform/time/timezone.h"
 
@@ -139,34 +137,21 @@ char* PutDateTime(char* p, const TDateTimeParts& t, char dateSeparator, char tim
     return PutDigits(p, static_cast<unsigned>(t.Second), 2);
 }
 
-// The whole file, or what was read before an error, cut back to its last whole line.
+// The whole file, or what was read before an error, cut back to its last whole line; false when
+// there is no status file. A link in its place is not the list's status file.
 bool ReadWholeFile(const std::string& path, std::string& text)
 {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!file)
-        return false;
-    std::error_code ignored;
-    const uintmax_t expected = std::filesystem::file_size(path, ignored);
-    // One byte more than expected, so that a whole file is read in one go and seen to end.
-    text.resize(expected == static_cast<uintmax_t>(-1) ? 65536 : static_cast<size_t>(expected) + 1);
-    size_t used = 0;
-    for (;;) {
-        used += std::fread(text.data() + used, 1, text.size() - used, file.get());
-        if (used < text.size())
-            break;
-        text.resize(text.size() * 2);
-    }
-    if (std::ferror(file.get())) {
-        const size_t lastLine = used == 0 ? std::string::npos : text.rfind('\n', used - 1);
-        used = lastLine == std::string::npos ? 0 : lastLine + 1;
-    }
-    text.resize(used);
-    return true;
+    if (ReadFileContent(path, text, false))
+        return true;
+    const size_t lastLine = text.rfind('\n');
+    text.resize(lastLine == std::string::npos ? 0 : lastLine + 1);
+    return !text.empty();
 }
 
-[[noreturn]] void RaiseInOutError(int errorCode)
+[[noreturn]] void RaiseWriteError(const std::string& path, int errorCode)
 {
-    throw EInOutError(SysErrorMessage(errorCode), errorCode);
+    throw EInOutError(Format("Unable to write to %s : %s", path.c_str(), SysErrorMessage(errorCode).c_str()),
+                      errorCode);
 }
 
 }  // namespace
@@ -302,7 +287,7 @@ void TDirectoryList::ReadStatusFile()
 {
     const std::string path = FDirPath + "/" + FStatusFileName;
     std::string text;
-    if (!FileExists(path) || !ReadWholeFile(path, text))
+    if (!ReadWholeFile(path, text))
         return;
     ReadStatusText(FItems, text, FBaseBias);
 }
@@ -336,19 +321,12 @@ void TDirectoryList::SaveStatusFile()
 {
     const int bias = GetTimeZoneBaseBias();
     const std::string path = IncludeTrailingPathDelimiter(FDirPath) + FStatusFileName;
-    if (FileExists(path))
-        SetFileAttributesNormal(path);
     // Each file is recorded with the size and time the scan listed, the version that was
     // compared and handed over; a later rewrite is then found changed in the next pass.
     const std::string text = WriteStatusText(FDirPath, FExtension, FItems, Now(), bias);
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr)
-        RaiseInOutError(errno);
-    if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fflush(file) != 0) {
-        const int errorCode = errno;
-        std::fclose(file);
-        RaiseInOutError(errorCode);
-    }
-    if (std::fclose(file) != 0)
-        RaiseInOutError(errno);
+    // Replaced as a whole, so a crash leaves the old file; a read-only file becomes writable.
+    TReplaceOptions options;
+    options.AddedModeBits = S_IWUSR;
+    if (!ReplaceFileContent(path, text.data(), text.size(), options))
+        RaiseWriteError(path, errno);
 }

@@ -66,7 +66,8 @@ public:
 
     // Hands each changed file to the handler, last name first, and counts the results. Never raises.
     void ProcessChanged(const TFileHandler& handler);
-    // Rewrites the status file. Raises EInOutError when it cannot be created, written or closed.
+    // Replaces the status file as a whole; never through a link. Raises EInOutError, its text
+    // naming the file, when the file cannot be written.
     void SaveStatusFile();
 
     const std::string& DirPath() const { return FDirPath; }

@@ -1,35 +1,16 @@
 #include "service/ft_control.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "foundation/sds.h"
+#include "platform/files/filecontent.h"
 #include "platform/files/findfile.h"
 
 namespace {
 
-// The NUL-terminated text at offset 0 equals the keyword (case-sensitive).
-bool KeywordIs(const uint8_t* message, const char* keyword)
-{
-    return std::strncmp(reinterpret_cast<const char*>(message), keyword, sizeof(TPipeMessageHeader::Keyword)) == 0;
-}
-
-void WriteHeader(uint8_t* answer, const char* keyword, int32_t status, int32_t dataLength)
-{
-    TPipeMessageHeader header;
-    std::memcpy(header.Keyword, keyword, std::strlen(keyword) + 1);
-    header.Status = status;
-    header.DataLength = dataLength;
-    std::memcpy(answer, &header, sizeof header);
-}
-
-int32_t DataLengthOf(const uint8_t* request)
-{
-    int32_t length = 0;
-    std::memcpy(&length, request + offsetof(TPipeMessageHeader, DataLength), sizeof length);
-    return length;
-}
+using ferrix::KeywordIs;
+using ferrix::WriteHeader;
 
 // Every answer of the endpoints is built from a zeroed buffer; unknown requests get a bare header.
 void StartAnswer(uint8_t* answer, int maxAnswer, int& answerLength, bool& useDefaultAnswer)
@@ -107,7 +88,7 @@ void TFtrackerSrvControl::HandleRequest(const uint8_t* request, int requestLengt
         WriteHeader(answer, ANSGETCONFIG, 0, count);
         answerLength = PipeHeaderSize + count;
     } else if (KeywordIs(request, REQSETCONFIG)) {
-        const int32_t length = DataLengthOf(request);
+        const int32_t length = ferrix::ReadHeader(request).DataLength;
         int32_t status = SetConfigOk;
         if (length < 0 || PipeHeaderSize + static_cast<int64_t>(length) > requestLength)
             status = SetConfigLengthError;
@@ -120,13 +101,11 @@ void TFtrackerSrvControl::HandleRequest(const uint8_t* request, int requestLengt
 void TFtrackerSrvControl::ReadConfigFile(void* buffer, int maxSize, int& count)
 {
     count = 0;
-    std::FILE* file = std::fopen(ConfigFilePath().c_str(), "rb");
-    if (file == nullptr)
-        return;
-    const size_t read = std::fread(buffer, 1, static_cast<size_t>(std::max(maxSize, 0)), file);
-    if (std::ferror(file) == 0)
-        count = static_cast<int>(read);
-    std::fclose(file);
+    std::string content;
+    if (!ReadFileContent(ConfigFilePath(), content))
+        return;  // no file to send
+    count = static_cast<int>(std::min(content.size(), static_cast<size_t>(std::max(maxSize, 0))));
+    std::memcpy(buffer, content.data(), static_cast<size_t>(count));
     try {
         OnConfigRetrieved.Raise(this);
     } catch (...) {
@@ -137,7 +116,10 @@ void TFtrackerSrvControl::ReadConfigFile(void* buffer, int maxSize, int& count)
 bool TFtrackerSrvControl::WriteConfigFile(const void* buffer, int count)
 {
     // A temporary file renamed over the settings file: a failed write leaves the old file whole.
-    if (!ReplaceFileContent(ConfigFilePath(), buffer, static_cast<size_t>(std::max(count, 0))))
+    // A new file holds passwords: only its owner may read it.
+    TReplaceOptions options;
+    options.NewFileMode = 0600;
+    if (!ReplaceFileContent(ConfigFilePath(), buffer, static_cast<size_t>(std::max(count, 0)), options))
         return false;
     try {
         OnConfigUpdated.Raise(this);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <thread>
 
 #include "foundation/debuglog.h"
@@ -178,10 +179,21 @@ void TBaseFtrackerService::LogMonitoredDirectories()
     }
 }
 
+// Runs one start step; a step that raises is logged and fails the start.
+bool TBaseFtrackerService::RunStartStep(const std::function<void()>& Step)
+{
+    try {
+        Step();
+        return true;
+    } catch (const std::exception& e) {
+        ReportEvent(3, e.what());
+        return false;
+    }
+}
+
 bool TBaseFtrackerService::StartService()
 {
-    bool result = true;
-    try {
+    const bool reset = RunStartStep([this] {
         Idle = false;
         FilesOK = 0;
         FilesBad = 0;
@@ -195,66 +207,44 @@ bool TBaseFtrackerService::StartService()
         LastEventTime = SYSTEMTIME{};
         LastErrorTime = SYSTEMTIME{};
         VersionInfo = std::make_unique<TVersionInfo>();
-    } catch (const std::exception& e) {
-        ReportEvent(3, e.what());
+    });
+    if (!reset)
         return false;
-    }
 
-    // Step A: the lists of the pass.
-    try {
+    // Every step runs even after one failed, so each failure is logged.
+    bool result = RunStartStep([this] {  // the lists of the pass
         Entries.clear();
         StatusFiles.assign(1, "dirlist.dst");
         DestinationIndex = 0;
-    } catch (const std::exception& e) {
-        ReportEvent(3, e.what());
-        result = false;
-    }
-
-    // Step B: the settings.
-    try {
+    });
+    result = RunStartStep([this] {  // the settings
         Settings().LoadFromFile(AppFilePath(ConfigFileName));
         if (LogDetailed())
             ReportEvent(0, Format("Configuration loaded from \"%s\"", ConfigFileName.c_str()));
         LogMonitoredDirectories();
-    } catch (const std::exception& e) {
-        ReportEvent(3, e.what());
-        result = false;
-    }
-
-    // Step C: the statistics pipe.
-    try {
+    }) && result;
+    result = RunStartStep([this] {  // the statistics pipe
         InfoServer = std::make_unique<TFtrackerSrvInfo>(InfoPipeName, InfoPipeInstances);
         InfoServer->OnGetStats = [this](TPipeServer*, TServiceStatusInfo& info) { GetStats(info); };
         if (LogDetailed())
             ReportEvent(0, Format("Pipe server started \"%s\"", InfoPipeName.c_str()));
-    } catch (const std::exception& e) {
-        ReportEvent(3, e.what());
-        result = false;
-    }
-
-    // Step D: the settings pipe.
-    try {
+    }) && result;
+    result = RunStartStep([this] {  // the settings pipe
         ControlServer = std::make_unique<TFtrackerSrvControl>(ControlPipeName, ControlPipeInstances, ConfigFileName);
         ControlServer->OnConfigRetrieved = [this](TPipeServer*) { ConfigRetrieved(); };
         ControlServer->OnConfigUpdated = [this](TPipeServer*) { ConfigUpdated(); };
         if (LogDetailed())
             ReportEvent(0, Format("Pipe server started \"%s\"", ControlPipeName.c_str()));
-    } catch (const std::exception& e) {
-        ReportEvent(3, e.what());
-        result = false;
-    }
+    }) && result;
 
-    try {
+    const bool idle = RunStartStep([this] {
         TStateGuard guard(*this);
         Idle = true;
         FilesOK = 0;
         FilesBad = 0;
         ElapsedMs = 0;
-    } catch (const std::exception& e) {
-        ReportEvent(3, e.what());
-        return false;
-    }
-    return result;
+    });
+    return idle && result;
 }
 
 void TBaseFtrackerService::StopService()
@@ -449,7 +439,7 @@ void TBaseFtrackerService::UpdateNextCheckTime()
     NextCheckTime = next;
 }
 
-bool TBaseFtrackerService::IsCheckDue()
+bool TBaseFtrackerService::IsCheckDue() const
 {
     return Clock() > NextCheck;
 }
@@ -592,7 +582,14 @@ void TBaseFtrackerService::ProcessEntries(size_t Destination, TDateTime PassStar
 
         TDirectoryList list(directory, extension, entry, statusFileName);
         list.ProcessChanged(handler);
-        list.SaveStatusFile();
+        // What was sent is counted also when the status file cannot be written; the error
+        // then ends the destination.
+        std::exception_ptr saveError;
+        try {
+            list.SaveStatusFile();
+        } catch (...) {
+            saveError = std::current_exception();
+        }
 
         int32_t filesOK = 0;
         int32_t filesBad = 0;
@@ -612,6 +609,8 @@ void TBaseFtrackerService::ProcessEntries(size_t Destination, TDateTime PassStar
                                ElapsedText(Clock() - entryStart));
         if (filesOK != 0 || filesBad != 0)
             SetLastCheckStats(filesOK, filesBad, elapsedMs);
+        if (saveError)
+            std::rethrow_exception(saveError);
         if (ServiceThread().Terminated())
             break;
     }

@@ -42,27 +42,6 @@ public:
     std::unique_ptr<TFtrackerSrvControl> ControlServer;
     TDateTime NextCheck = 0;
     std::unique_ptr<TVersionInfo> VersionInfo;
-    std::unique_ptr<std::mutex> StateLock;  // exists from the start event to the end of the stop
-
-    // Status state: written under StateLock once the pipe servers exist.
-    bool Idle = false;
-    int32_t FilesOK = 0;
-    int32_t FilesBad = 0;
-    int32_t ElapsedMs = 0;
-    std::string LastFileOK;
-    SYSTEMTIME LastFileOKTime{};
-    std::string LastFileBad;
-    SYSTEMTIME LastFileBadTime{};
-    int32_t LastCheckFilesOK = 0;
-    int32_t LastCheckFilesBad = 0;
-    int32_t LastCheckElapsedMs = 0;
-    SYSTEMTIME LastCheckTime{};
-    SYSTEMTIME NextCheckTime{};
-    SYSTEMTIME LastEventTime{};
-    SYSTEMTIME LastErrorTime{};
-    std::string LastEvent;
-    std::string LastError;
-
     // Local time as the schedule and the status times see it; tests replace it.
     std::function<TDateTime()> Clock;
 
@@ -88,16 +67,40 @@ public:
     void SetLastFile(const std::string& Path, bool Ok, int32_t Depth);
     void SetLastCheckStats(int32_t FilesOK, int32_t FilesBad, int32_t ElapsedMs);
     void UpdateNextCheckTime();
-    bool IsCheckDue();
+    bool IsCheckDue() const;
     void ScheduleFirstCheck();
     void ScheduleNextCheck();
     bool CheckUrgentRequest();
-    void GetStats(TServiceStatusInfo& Info);  // OnGetStats of InfoServer
+    void GetStats(TServiceStatusInfo& Info);  // OnGetStats of InfoServer; the status state under its lock
+    bool HasStateLock() const { return StateLock != nullptr; }  // from the start event to the end of the stop
     void ConfigRetrieved();                   // OnConfigRetrieved of ControlServer
     void ConfigUpdated();                     // OnConfigUpdated of ControlServer
     void ProcessChains();                     // one check pass
 
 private:
+    std::unique_ptr<std::mutex> StateLock;  // exists from the start event to the end of the stop
+
+    // Status state: written under StateLock once the pipe servers exist.
+    bool Idle = false;
+    int32_t FilesOK = 0;
+    int32_t FilesBad = 0;
+    int32_t ElapsedMs = 0;
+    std::string LastFileOK;
+    SYSTEMTIME LastFileOKTime{};
+    std::string LastFileBad;
+    SYSTEMTIME LastFileBadTime{};
+    int32_t LastCheckFilesOK = 0;
+    int32_t LastCheckFilesBad = 0;
+    int32_t LastCheckElapsedMs = 0;
+    SYSTEMTIME LastCheckTime{};
+    SYSTEMTIME NextCheckTime{};
+    SYSTEMTIME LastEventTime{};
+    SYSTEMTIME LastErrorTime{};
+    std::string LastEvent;
+    std::string LastError;
+
+
+    bool RunStartStep(const std::function<void()>& Step);
     bool LogDetailed() const;
     TBaseFtConfig& Settings();
     std::string AppFilePath(const std::string& Name) const;

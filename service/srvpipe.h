@@ -14,12 +14,11 @@
 #include <string>
 #include <thread>
 
+#include "foundation/pipeproto.h"
 #include "platform/namedpipe/namedpipe.h"
 
-struct TPipeStatistics;
-
 // Size of the request and the answer buffer of an instance, the longest message served.
-constexpr int PipeBufferSize = 16384;
+constexpr int PipeBufferSize = PipeMessageSize;
 constexpr int MaxPipeInstances = 64;
 // A client has this long to send its request (from its connection or the last answer), and to
 // take an answer that the connection cannot hold; then it is dropped, so that idle clients cannot

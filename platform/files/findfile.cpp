@@ -284,69 +284,6 @@ bool DeleteFile(const std::string& path)
     return ::unlink(path.c_str()) == 0;
 }
 
-bool ReadFileContent(const std::string& path, std::string& content)
-{
-    content.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int saved = S_ISREG(st.st_mode) ? errno : EISDIR;
-        ::close(fd);
-        errno = saved;
-        return false;
-    }
-    content.reserve(static_cast<size_t>(st.st_size));
-    char buffer[65536];
-    bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            ok = false;
-        if (n <= 0)
-            break;
-        content.append(buffer, static_cast<size_t>(n));
-    }
-    const int saved = errno;
-    ::close(fd);
-    errno = saved;
-    return ok;
-}
-
-bool ReplaceFileContent(const std::string& linkOrPath, const void* data, size_t size)
-{
-    // A link keeps pointing at the file: the file it names is the one replaced.
-    std::string path = linkOrPath;
-    if (char* resolved = ::realpath(linkOrPath.c_str(), nullptr)) {
-        path = resolved;
-        ::free(resolved);
-    }
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        return false;
-    struct stat old {};
-    const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, static_cast<const char*>(data), size) && ::fsync(fd) == 0;
-    int saved = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        saved = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        errno = saved;
-    }
-    return ok;
-}
-
 std::string SysErrorMessage(int errorCode)
 {
     char buffer[256];

@@ -53,15 +53,6 @@ bool CopyFileWhole(const std::string& source, const std::string& target);
 bool RenameFile(const std::string& from, const std::string& to);
 bool DeleteFile(const std::string& path);
 
-// The whole content of a regular file (after following links). False, with errno set, for a
-// missing or unreadable path and for anything that is not a regular file (never blocks on a fifo).
-bool ReadFileContent(const std::string& path, std::string& content);
-
-// Replaces the file's content through a temporary file in the same directory and a rename, so
-// the file on disk is always either the old or the new whole file. Sets errno on failure.
-// A symbolic link stays a link: the file it points at is replaced.
-bool ReplaceFileContent(const std::string& path, const void* data, size_t size);
-
 // The system's text for an error code.
 std::string SysErrorMessage(int errorCode);
 

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <fstream>
 #include <poll.h>
 #include <spawn.h>
 #include <string>
@@ -19,6 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/files/filecontent.h"
 #include "platform/files/filedescriptor.h"
 
 extern char** environ;
@@ -194,10 +194,10 @@ bool ProcessRunning(pid_t pid)
 // The pid on the first line of a pid file; 0 when the file holds none.
 pid_t ReadPidFile(const std::string& path)
 {
-    std::ifstream in(path);
-    std::string line;
-    if (!std::getline(in, line))
+    std::string content;
+    if (!ReadFileContent(path, content))
         return 0;
+    const std::string line = content.substr(0, content.find('\n'));
     pid_t pid = 0;
     const auto [end, ec] = std::from_chars(line.data(), line.data() + line.size(), pid);
     if (ec != std::errc() || end != line.data() + line.size() || pid <= 0)

@@ -216,17 +216,23 @@ TEST(IniWrite, RefusedWriteRaisesAndLeavesTheOldFileWhole)
     EXPECT_EQ(FileNames(dir.Path()), "dir.ini ro.ini ");
 }
 
-TEST(IniWrite, ReplacesTheFileALinkPointsAt)
+TEST(IniWrite, NeverWritesThroughALink)
 {
     TempDir dir;
     WriteTextFile(dir / "real.ini", "[A]\nk=1\n");
     ASSERT_EQ(::symlink((dir / "real.ini").c_str(), (dir / "link.ini").c_str()), 0);
     TIniFile ini(dir / "link.ini");
-    ini.WriteString("A", "k", "2");
+    EXPECT_EQ(ini.ReadString("A", "k", ""), "1");
+    try {
+        ini.WriteString("A", "k", "2");
+        ADD_FAILURE() << "written through the link";
+    } catch (const EIniFileException& e) {
+        EXPECT_EQ(e.Message(), "Unable to write to " + dir / "link.ini");
+    }
     struct stat st {};
     ASSERT_EQ(::lstat((dir / "link.ini").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(ReadTextFile(dir / "real.ini"), "[A]\nk=2\n");
+    EXPECT_EQ(ReadTextFile(dir / "real.ini"), "[A]\nk=1\n");
 }
 
 TEST(IniWrite, NulBytesAndMegabyteLinesSurviveAWrite)

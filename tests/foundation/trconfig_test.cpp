@@ -21,7 +21,8 @@ protected:
     void SetUp() override { SetLogTarget(nullptr, Dir / "test.log"); }
     void TearDown() override { SetLogTarget(nullptr, "debug.txt"); }
     // The log's messages, without the date and time in front.
-    std::vector<std::string> LogMessages() const { return ::LogMessages(Dir / "test.log"); }
+    std::vector<std::string> LogMessages() const { return ::LogMessages(LogPath()); }
+    std::string LogPath() const { return Dir / "test.log"; }
     std::string Ini(const std::string& content)
     {
         const std::string path = Dir / "ferrix.ini";
@@ -317,17 +318,125 @@ TEST_F(SettingsTest, RefusedWriteIsLoggedAndTheFileStaysWhole)
 
 TEST_F(SettingsTest, UnwritableDirectoryIsLogged)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "directory modes do not stop root";
     ASSERT_TRUE(ForceDirectories(Dir / "locked"));
     const std::string path = Dir / "locked/ferrix.ini";
     WriteTextFile(path, "[General]\n");
     ASSERT_EQ(::chmod((Dir / "locked").c_str(), 0555), 0);
     TTransportConfig config;
-    config.SaveToFile(path);
+    if (::geteuid() != 0) {
+        config.SaveToFile(path);
+    } else {
+        // Directory modes do not stop root: the save runs as nobody, who may write the file itself.
+        ASSERT_EQ(::chmod(Dir.Path().c_str(), 0777), 0);
+        ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+        ASSERT_EQ(RunAsUnprivileged([&] { return config.SaveToFile(path), 0; }), 0);
+    }
     EXPECT_EQ(LogMessages(),
               std::vector<std::string>{"Error writing data to " + path + " : Unable to write to " + path});
     EXPECT_EQ(ReadTextFile(path), "[General]\n");
+}
+
+struct stat StatOf(const std::string& path)
+{
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+// A save by root of a file that belongs to the service's user leaves it that user's file.
+TEST_F(SettingsTest, SaveByRootKeepsTheFilesOwnerGroupAndMode)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving a file away needs root";
+    const std::string path = Ini("[General]\nLogDetailed=0\n");
+    ASSERT_EQ(::chown(path.c_str(), 12345, 23456), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    TTransportConfig config;
+    config.LogDetailed = true;
+    config.SaveToFile(path);
+    {
+        TIniFile ini(path);  // every key written on its own
+        ini.WriteString("General", "Extra", "1");
+    }
+    const struct stat st = StatOf(path);
+    EXPECT_EQ(st.st_uid, 12345u);
+    EXPECT_EQ(st.st_gid, 23456u);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    TTransportConfig loaded;
+    loaded.LoadFromFile(path);
+    EXPECT_TRUE(loaded.LogDetailed);
+    EXPECT_TRUE(LogMessages().empty());
+}
+
+// Saves as nobody in a directory everyone may write, so that the rename would be allowed.
+class UnprivilegedSettingsTest : public SettingsTest {
+protected:
+    void SetUp() override
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root to run a step as another user";
+        SettingsTest::SetUp();
+        ASSERT_EQ(::chmod(Dir.Path().c_str(), 0777), 0);
+    }
+    // Saves as nobody, first the whole object, then one key; the messages logged.
+    std::vector<std::string> SaveAsNobody(const std::string& path)
+    {
+        const int result = RunAsUnprivileged([&] {
+            TTransportConfig config;
+            config.LogDetailed = true;
+            config.SaveToFile(path);
+            try {
+                TIniFile(path).WriteString("General", "LogDetailed", "1");
+            } catch (const EIniFileException& e) {
+                WriteLog(3, e.Message());
+            }
+            return 0;
+        });
+        EXPECT_EQ(result, 0);
+        return LogMessages();
+    }
+    const std::string Before = "[General]\nLogDetailed=0\n; the administrator's note\n[Other]\nKept=1\n";
+};
+
+TEST_F(UnprivilegedSettingsTest, AFileTheUserMayNotWriteIsRefusedAndLeftAsItWas)
+{
+    const std::string path = Ini(Before);
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    EXPECT_EQ(SaveAsNobody(path), (std::vector<std::string>{"Error writing data to " + path +
+                                                                " : Unable to write to " + path,
+                                                            "Unable to write to " + path}));
+    EXPECT_EQ(ReadTextFile(path), Before);
+    EXPECT_EQ(StatOf(path).st_uid, 0u);
+}
+
+// A file that cannot be read would be replaced by one holding only the program's keys.
+TEST_F(UnprivilegedSettingsTest, AFileTheUserMayNotReadIsLeftWhole)
+{
+    const std::string path = Ini(Before);
+    for (const mode_t mode : {mode_t(0000), mode_t(0222)}) {
+        ASSERT_EQ(::chown(path.c_str(), UnprivilegedUid(), UnprivilegedGid()), 0);
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+        ::unlink(LogPath().c_str());
+        EXPECT_EQ(SaveAsNobody(path), (std::vector<std::string>{"Error writing data to " + path +
+                                                                    " : Unable to write to " + path,
+                                                                "Unable to write to " + path}))
+            << std::oct << mode;
+        EXPECT_EQ(ReadTextFile(path), Before) << std::oct << mode;
+        EXPECT_EQ(StatOf(path).st_mode & 07777, mode);
+    }
+}
+
+TEST_F(SettingsTest, ADirectoryInPlaceOfTheFileIsRefused)
+{
+    const std::string path = Dir / "ferrix.ini";
+    ASSERT_TRUE(ForceDirectories(path));
+    WriteTextFile(path + "/inside", "x");
+    TTransportConfig config;
+    config.SaveToFile(path);
+    EXPECT_EQ(LogMessages(),
+              std::vector<std::string>{"Error writing data to " + path + " : Unable to write to " + path});
+    EXPECT_TRUE(DirectoryExists(path));
+    EXPECT_EQ(ReadTextFile(path + "/inside"), "x");
 }
 
 TEST_F(SettingsTest, HostileFilesLoadWithoutHarm)

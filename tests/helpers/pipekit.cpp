@@ -12,6 +12,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "foundation/pipeproto.h"
 #include "platform/namedpipe/namedpipe.h"
 #include "platform/namedpipe/pipeclient.h"
 
@@ -45,17 +46,17 @@ TPipeReply CallPipe(const std::string& name, const std::string& request, uint32_
 
 std::string PipeMessage(const std::string& keyword, int32_t dataLength, const std::string& payload)
 {
-    std::string message(28, '\0');
-    std::memcpy(message.data(), keyword.data(), std::min<size_t>(keyword.size(), 16));
-    std::memcpy(message.data() + 24, &dataLength, 4);
-    return message + payload;
+    return AnswerHeader(keyword, 0, dataLength) + payload;
 }
 
+// The keyword is copied as given, up to the field's 16 bytes, so a test can send one without its NUL.
 std::string AnswerHeader(const std::string& keyword, int32_t status, int32_t dataLength)
 {
-    std::string header = PipeMessage(keyword, dataLength);
-    std::memcpy(header.data() + 16, &status, 4);
-    return header;
+    TPipeMessageHeader header;
+    std::memcpy(header.Keyword, keyword.data(), std::min(keyword.size(), sizeof header.Keyword));
+    header.Status = status;
+    header.DataLength = dataLength;
+    return std::string(reinterpret_cast<const char*>(&header), sizeof header);
 }
 
 namespace {

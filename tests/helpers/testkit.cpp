@@ -1,13 +1,22 @@
 #include "testkit.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
+#include <pwd.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
+
+#include "platform/files/filedescriptor.h"
 
 TempDir::TempDir()
 {
@@ -48,6 +57,14 @@ void WriteTextFile(const std::string& path, const std::string& content)
     out << content;
 }
 
+std::string MakeDirWithFiles(const std::string& dir, const std::vector<std::string>& files)
+{
+    std::filesystem::create_directories(dir);
+    for (const std::string& file : files)
+        WriteTextFile(dir + "/" + file, file);
+    return dir;
+}
+
 std::string ReadTextFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -75,4 +92,84 @@ std::vector<std::string> LogMessages(const std::string& path)
         messages.push_back(tab == std::string::npos ? line : line.substr(tab + 1));
     }
     return messages;
+}
+
+uid_t UnprivilegedUid()
+{
+    const passwd* user = ::getpwnam("nobody");
+    return user != nullptr ? user->pw_uid : 65534;
+}
+
+gid_t UnprivilegedGid()
+{
+    const passwd* user = ::getpwnam("nobody");
+    return user != nullptr ? user->pw_gid : 65534;
+}
+
+namespace {
+
+int RunChild(const std::function<int()>& step, bool dropPrivileges)
+{
+    const uid_t uid = UnprivilegedUid();
+    const gid_t gid = UnprivilegedGid();
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        if (dropPrivileges && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
+            ::_exit(255);
+        int result = 254;
+        try {
+            result = step();
+        } catch (...) {
+        }
+        ::_exit(result);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    const int code = WEXITSTATUS(status);
+    return code == 255 ? -1 : code;
+}
+
+}  // namespace
+
+int RunAsUnprivileged(const std::function<int()>& step)
+{
+    return RunChild(step, true);
+}
+
+int RunInChild(const std::function<int()>& step)
+{
+    return RunChild(step, false);
+}
+
+SmallFileSystem::SmallFileSystem(size_t bytes)
+{
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    if (::mount("tmpfs", Dir.Path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0)
+        throw std::runtime_error("cannot mount a tmpfs on " + Dir.Path() + ": " + std::strerror(errno));
+    Mounted = true;
+}
+
+SmallFileSystem::~SmallFileSystem()
+{
+    if (Mounted)
+        ::umount2(Dir.Path().c_str(), MNT_DETACH);
+}
+
+bool SmallFileSystem::Fill(const std::string& name) const
+{
+    const TFileDescriptor file(::open((Dir / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!file.Valid())
+        return false;
+    const std::string block(4096, 'f');
+    ssize_t n = 0;
+    while ((n = ::write(file.Get(), block.data(), block.size())) > 0) {
+    }
+    return n < 0 && errno == ENOSPC;
 }

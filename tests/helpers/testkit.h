@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 // A fresh directory under the system temp folder, removed with everything in it.
@@ -25,9 +26,41 @@ private:
 bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
 void WriteTextFile(const std::string& path, const std::string& content);
+// Creates dir (and its parents) holding the files, each containing its own name; returns dir.
+std::string MakeDirWithFiles(const std::string& dir, const std::vector<std::string>& files);
 std::string ReadTextFile(const std::string& path);
 // Sets a file's last-write time (UTC seconds since 1970 and milliseconds).
 void SetFileTime(const std::string& path, int64_t unixSeconds, int milliseconds = 0);
 
 // The messages of a log file, without the date and time in front of each line.
 std::vector<std::string> LogMessages(const std::string& path);
+
+// The user a step "as an unprivileged user" runs as: nobody.
+uid_t UnprivilegedUid();
+gid_t UnprivilegedGid();
+
+// Runs step in a child process that first drops to the unprivileged user (no supplementary
+// groups); the step's result is the child's exit code. Returns that code, or 128 + the signal
+// that ended the child, or -1 when no child could be started or the drop failed.
+int RunAsUnprivileged(const std::function<int()>& step);
+// Runs step in a child process as this user; same result as RunAsUnprivileged.
+int RunInChild(const std::function<int()>& step);
+
+// A small file system of its own (tmpfs, needs root), mounted on a fresh directory and
+// unmounted again when the object ends, also when a test fails.
+class SmallFileSystem {
+public:
+    explicit SmallFileSystem(size_t bytes);
+    ~SmallFileSystem();
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+    const std::string& Path() const { return Dir.Path(); }
+    std::string operator/(const std::string& name) const { return Dir / name; }
+    // Fills every free byte with a file of that name; true when the file system is full.
+    bool Fill(const std::string& name) const;
+
+private:
+    TempDir Dir;
+    bool Mounted = false;
+};

@@ -79,7 +79,6 @@ protected:
     {
         SetRasHangUpPause(0);
         Ras.AddEntry("isp");
-        Svc.StateLock = std::make_unique<std::mutex>();
         SetLogTarget(nullptr, LogPath());
         Config().Transport = TRANSPORT_FTP;
         Config().Connection = "isp";
@@ -300,7 +299,7 @@ TEST_F(DialUp, RasFailuresAreLoggedAndNoneIsRaised)
     fs::remove(Ras.PhonebookDir() + "/isp");
     EXPECT_NO_THROW(Svc.RasConnect());
     EXPECT_EQ(Log().back(), "RAS connections were not found in default notebook");
-    EXPECT_EQ(Svc.LastError, "RAS connections were not found in default notebook");
+    EXPECT_EQ(std::string(StatusOf(Svc).LastError), "RAS connections were not found in default notebook");
 
     // More entries than are read.
     for (int i = 1; i <= 17; ++i)
@@ -338,7 +337,7 @@ TEST_F(DialUp, HangUpOfALineThatDroppedFailsWithAnEmptyTextAndIsNotTriedAgain)
     ASSERT_TRUE(DropLine(Ras, "isp"));
     Svc.RasDisconnect();
     EXPECT_EQ(Log().back(), "Failed to disconnect from \"isp\": ");
-    EXPECT_EQ(Svc.LastError, "Failed to disconnect from \"isp\": ");
+    EXPECT_EQ(std::string(StatusOf(Svc).LastError), "Failed to disconnect from \"isp\": ");
     EXPECT_TRUE(Svc.ActiveRasConnection.empty());
     const size_t lines = Log().size();
     Svc.RasDisconnect();
@@ -382,7 +381,7 @@ TEST_F(DialUp, EntryMissingFromThePhonebookIsLoggedAtEveryFileAndTheFtpConnectSt
 
     const std::string missing = "RAS connection \"office\" is not found in default phonebook";
     EXPECT_EQ(Log(), (std::vector<std::string>{missing, missing}));
-    EXPECT_EQ(Svc.LastError, missing);
+    EXPECT_EQ(std::string(StatusOf(Svc).LastError), missing);
     EXPECT_EQ(server.Arguments("STOR"), (std::vector<std::string>{"c1.txt", "c2.txt"}));
     EXPECT_TRUE(Ras.Calls().empty());
 }

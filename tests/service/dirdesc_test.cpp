@@ -1,11 +1,13 @@
 #include "service/dirdesc.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <regex>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -268,9 +270,67 @@ TEST_F(DirListTest, SavingRewritesReadOnlyFilesAndReportsFailures)
             ADD_FAILURE() << name;
         } catch (const EInOutError& e) {
             EXPECT_EQ(e.ErrorCode, code);
-            EXPECT_EQ(e.Message(), SysErrorMessage(code));
+            EXPECT_EQ(e.Message(), "Unable to write to " + Dir / name + " : " + SysErrorMessage(code));
         }
     }
+}
+
+// The names in the test directory, sorted: a leftover temporary file shows here.
+Names DirectoryNames(const std::string& dir)
+{
+    Names names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(DirListTest, ACrashWhileSavingLeavesTheOldStatusFile)
+{
+    MakeFile("a.arg");
+    EXPECT_EQ(Run(), Names{"a.arg"});
+    const std::string old = ReadTextFile(Dir / StatusName);
+    for (int i = 0; i < 50; ++i)
+        MakeFile("new" + std::to_string(i) + ".arg");
+    const Names before = DirectoryNames(Dir.Path());
+    // The file-size limit ends the child by SIGXFSZ in the middle of writing the status file.
+    const int result = RunInChild([&] {
+        TDirectoryList list(Dir.Path(), "arg", "", StatusName);
+        list.ProcessChanged([](const std::string&, const std::string&, bool&) { return true; });
+        const rlimit limit{512, 512};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        list.SaveStatusFile();
+        return 0;
+    });
+    EXPECT_EQ(result, 128 + SIGXFSZ);
+    EXPECT_EQ(ReadTextFile(Dir / StatusName), old);
+    EXPECT_EQ(DirectoryNames(Dir.Path()), before);
+    // The next pass hands over exactly the files the lost save did not record.
+    EXPECT_EQ(Run().size(), 50u);
+}
+
+// A user who may write a data directory must not make the service read or write another file.
+TEST_F(DirListTest, AStatusFileLinkIsNeitherReadNorWrittenThrough)
+{
+    MakeFile("a.arg", 1, T0);
+    const std::string victim = Dir / "victim.txt";
+    const std::string content = "# directory status file \r\n# directory: x\r\n# file mask: *.arg\r\n# last update: x\r\n"
+                                "a.arg\t1\t2026/12/07 22:01:24.000 UTC\r\n";
+    WriteTextFile(victim, content);
+    ASSERT_EQ(::symlink(victim.c_str(), (Dir / StatusName).c_str()), 0);
+    TDirectoryList list(Dir.Path(), "arg", "", StatusName);
+    EXPECT_TRUE(list.Items()[0].Status.Changed);
+    try {
+        list.SaveStatusFile();
+        ADD_FAILURE() << "saved through the link";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.ErrorCode, ELOOP);
+        EXPECT_EQ(e.Message(), "Unable to write to " + Dir / StatusName + " : " + SysErrorMessage(ELOOP));
+    }
+    EXPECT_EQ(ReadTextFile(victim), content);
+    struct stat st {};
+    ASSERT_EQ(::lstat((Dir / StatusName).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
 TEST_F(DirListTest, BadStatusFilesNeitherCrashNorHang)

@@ -228,6 +228,35 @@ TEST_F(EndpointTest, SetConfigWritesTheDeclaredBytesOnly)
     EXPECT_EQ(FilesInSettingsDir(), 1u);  // no temporary file left behind
 }
 
+// The settings hold passwords: a file the pipe makes is its owner's alone; a file that exists
+// keeps what its administrator gave it.
+TEST_F(EndpointTest, SetConfigMakesANewFileReadableByItsOwnerOnly)
+{
+    auto control = StartControl("TrSvc2Control", ConfigPath);
+    const std::string ok = AnswerHeader("ANSSETCONFIG", 0, 0);
+    const mode_t umask = ::umask(0);
+    const std::string answer = CallPipe("TrSvc2Control", PipeMessage("REQSETCONFIG", 15, "Password=secret")).Answer;
+    ::umask(umask);
+    EXPECT_EQ(answer, ok);
+    struct stat st {};
+    ASSERT_EQ(::stat(ConfigPath.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+    ASSERT_EQ(::chmod(ConfigPath.c_str(), 0640), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(ConfigPath.c_str(), 12345, 23456), 0);
+    }
+    EXPECT_EQ(CallPipe("TrSvc2Control", PipeMessage("REQSETCONFIG", 3, "new")).Answer, ok);
+    ASSERT_EQ(::stat(ConfigPath.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 12345u);
+        EXPECT_EQ(st.st_gid, 23456u);
+    }
+    EXPECT_EQ(ReadTextFile(ConfigPath), "new");
+}
+
 TEST_F(EndpointTest, FailedSettingsWriteKeepsTheOldFileAndAnswersStatus2)
 {
     WriteTextFile(ConfigPath, "old settings");

@@ -11,7 +11,7 @@
 #include "ftsrvkit.h"
 #include "pipekit.h"
 #include "platform/files/findfile.h"
-#include "service/ft_control.h"
+#include "foundation/pipeproto.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "ftsrvkit.h"
 #include "pipekit.h"
 #include "platform/files/findfile.h"
-#include "service/ft_control.h"
+#include "foundation/pipeproto.h"
 
 namespace {
 
@@ -104,11 +104,7 @@ protected:
     // A tracked directory with files (name and content).
     std::string MakeDir(const std::string& name, const std::vector<std::string>& files)
     {
-        const std::string dir = Dir / name;
-        ForceDirectories(dir);
-        for (const std::string& file : files)
-            WriteTextFile(dir + "/" + file, file);
-        return dir;
+        return MakeDirWithFiles(Dir / name, files);
     }
     void Start(const std::vector<std::string>& dirs, bool detailed = true)
     {
@@ -262,6 +258,38 @@ TEST_F(FtrackerServiceTest, FailedFilesAreCountedAndTheSummaryIsWrittenWithoutDe
     Service->OnTransfer = nullptr;
     Service->ProcessChains();
     EXPECT_EQ(Service->Sent(), (std::vector<std::string>{"b.arg@0"}));
+}
+
+// A status file that cannot be written (a full disk, a directory in its place) loses the record
+// of the pass, not its counts: the files were sent.
+TEST_F(FtrackerServiceTest, AStatusFileThatCannotBeWrittenStillCountsWhatWasSent)
+{
+    SmallFileSystem disk(256 * 1024);
+    const std::string full = disk / "full";
+    ASSERT_TRUE(ForceDirectories(full));
+    for (const char* name : {"a.arg", "b.arg"})
+        WriteTextFile(full + "/" + name, name);
+    ASSERT_TRUE(disk.Fill("filler"));
+    const std::string blocked = MakeDir("blocked", {"c.arg"});
+    ASSERT_TRUE(ForceDirectories(blocked + "/tr2list0.dst"));
+    Service->Destinations = {"tr2list0.dst"};
+    Start({full, blocked}, false);
+    Clock.Set(Day + Span(10, 1, 0));
+    Service->ProcessChains();
+
+    EXPECT_EQ(Service->Sent(), (std::vector<std::string>{"b.arg@0", "a.arg@0", "c.arg@0"}));
+    EXPECT_EQ(Log(), (std::vector<std::string>{
+                         "FtTest service started", "Monitor directory " + full, "Monitor directory " + blocked,
+                         "Unable to write to " + full + "/tr2list0.dst : " + SysErrorMessage(ENOSPC),
+                         "processed 2 files OK, 0 files bad, elapsed 0:00:00:000",
+                         "Unable to write to " + blocked + "/tr2list0.dst : " + SysErrorMessage(EISDIR),
+                         "processed 1 files OK, 0 files bad, elapsed 0:00:00:000"}));
+    const TServiceStatusInfo info = Service->Stats();
+    EXPECT_EQ(+info.LastCheckFilesOK, 1);
+    EXPECT_EQ(+info.LastCheckFilesBad, 0);
+    EXPECT_EQ(TimeText(info.LastCheckTime), "2024-03-05 10:01:00.000");
+    EXPECT_EQ(std::string(info.LastError, 19), "Unable to write to ");
+    EXPECT_FALSE(FileExists(full + "/tr2list0.dst"));
 }
 
 TEST_F(FtrackerServiceTest, ElapsedTimesOfEntryDestinationAndPass)

@@ -49,11 +49,7 @@ protected:
 
     std::string MakeDir(const std::string& name, const std::vector<std::string>& files)
     {
-        const std::string dir = Dir / name;
-        ForceDirectories(dir);
-        for (const std::string& file : files)
-            WriteTextFile(dir + "/" + file, file);
-        return dir;
+        return MakeDirWithFiles(Dir / name, files);
     }
     // Starts the service thread and waits until the service runs.
     void Start(const std::vector<std::string>& dirs)
@@ -139,7 +135,7 @@ TEST_F(FtrackerServiceThread, StopDuringAPassReleasesAfterThePassAndOnlyOnce)
     int busy = -1;
     Service->OnAfter = [&] {
         terminated = Service->ServiceThread().Terminated();
-        lock = Service->StateLock != nullptr;
+        lock = Service->HasStateLock();
         servers = Service->InfoServer != nullptr && Service->ControlServer != nullptr;
         lists = Service->StatusFiles.size() == 2;
         version = Service->VersionInfo != nullptr;
@@ -182,7 +178,7 @@ TEST_F(FtrackerServiceThread, StopDuringAPassReleasesAfterThePassAndOnlyOnce)
     ASSERT_GE(log.size(), 4u);
     EXPECT_EQ(log[log.size() - 4], "Stopping service...");
     EXPECT_EQ(log.back(), "FtTest service stopped");
-    EXPECT_EQ(Service->StateLock, nullptr);
+    EXPECT_FALSE(Service->HasStateLock());
     EXPECT_EQ(Service->InfoServer, nullptr);
     EXPECT_EQ(Service->VersionInfo, nullptr);
     EXPECT_EQ(BusyOverThePipe(), -1);

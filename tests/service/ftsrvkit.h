@@ -11,9 +11,17 @@
 
 #include "foundation/ftconfigbase.h"
 #include "base/sysutils.h"
-#include "service/ft_control.h"
+#include "foundation/pipeproto.h"
 #include "service/ftsrvbase.h"
 #include "testkit.h"
+
+// The status record of a service as the statistics pipe would send it.
+inline TServiceStatusInfo StatusOf(TBaseFtrackerService& service)
+{
+    TServiceStatusInfo info;
+    service.GetStats(info);
+    return info;
+}
 
 // Local time as the test sets it; safe from any thread.
 class TTestClock {
@@ -148,12 +156,7 @@ public:
     }
 
     // The status record as the statistics pipe would send it.
-    TServiceStatusInfo Stats()
-    {
-        TServiceStatusInfo info;
-        GetStats(info);
-        return info;
-    }
+    TServiceStatusInfo Stats() { return StatusOf(*this); }
 
     std::vector<std::string> Destinations;  // status file names replacing the base's one after start
     bool StopAware = false;                 // a stopping service sends nothing more, as the real one

@@ -14,7 +14,7 @@
 #include "foundation/debuglog.h"
 #include "platform/files/findfile.h"
 #include "pipekit.h"
-#include "service/ft_control.h"
+#include "foundation/pipeproto.h"
 #include "testkit.h"
 
 namespace {

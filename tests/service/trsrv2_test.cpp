@@ -13,6 +13,7 @@
 #include "foundation/trcnst.h"
 #include "foundation/trconfig.h"
 #include "ftpserver.h"
+#include "ftsrvkit.h"
 #include "service/trsrv2.h"
 #include "testkit.h"
 
@@ -25,7 +26,6 @@ class TransportService : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Svc.StateLock = std::make_unique<std::mutex>();
         SetLogTarget(nullptr, LogPath());
     }
     void TearDown() override { ClearLogTarget(); }
@@ -261,14 +261,14 @@ TEST_F(TransportService, TransferFileCopiesRecordsAndReportsFailures)
     EXPECT_TRUE(more);
     EXPECT_EQ(ReadTextFile(destination + "/central/caisse/c1.txt"), "c1");
     EXPECT_EQ(Svc.CurrentRemoteDir, "central/caisse");
-    EXPECT_FALSE(Svc.LastFileOK.empty());
-    EXPECT_NE(Svc.LastFileOK.find("c1.txt"), std::string::npos);
+    EXPECT_FALSE(std::string(StatusOf(Svc).LastFileOK).empty());
+    EXPECT_NE(std::string(StatusOf(Svc).LastFileOK).find("c1.txt"), std::string::npos);
 
     // The file vanished: the error is logged with the file and the remote directory, recorded as
     // the last failed file, and passed on.
     EXPECT_THROW(Svc.TransferFile(shop + "/caisse/c2.txt", "", more), EOSError);
     EXPECT_FALSE(Svc.TransferActive);
-    EXPECT_NE(Svc.LastFileBad.find("c2.txt"), std::string::npos);
+    EXPECT_NE(std::string(StatusOf(Svc).LastFileBad).find("c2.txt"), std::string::npos);
     EXPECT_EQ(LogMessages(), (std::vector<std::string>{
                                  "transmitting file " + shop + "/caisse/c1.txt",
                                  "transmitting file " + shop + "/caisse/c2.txt",
@@ -279,11 +279,11 @@ TEST_F(TransportService, TransferFileCopiesRecordsAndReportsFailures)
     // Once the service is told to stop, no further file is handled and nothing is logged.
     Svc.ServiceThread().Terminate();
     more = true;
-    const std::string lastOk = Svc.LastFileOK;
+    const std::string lastOk = std::string(StatusOf(Svc).LastFileOK);
     EXPECT_FALSE(Svc.TransferFile(shop + "/caisse/c1.txt", "", more));
     EXPECT_FALSE(more);
     EXPECT_EQ(LogMessages().size(), 3u);
-    EXPECT_EQ(Svc.LastFileOK, lastOk);
+    EXPECT_EQ(std::string(StatusOf(Svc).LastFileOK), lastOk);
 }
 
 TEST_F(TransportService, FtpDestinationMakesEachRemoteDirectoryOncePerDestination)
