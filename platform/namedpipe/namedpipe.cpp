@@ -16,7 +16,6 @@
 
 #include "platform/files/filedescriptor.h"
 
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -91,17 +90,6 @@ ssize_t SendMessage(int fd, const void* buffer, uint32_t size, int flags)
     return n;
 }
 
-bool IsReady(const pollfd& fd, bool signalled)
-{
-    return signalled || (fd.revents & (fd.events | POLLHUP | POLLERR | POLLNVAL)) != 0;
-}
-
-}  // namespace
-
-// ---- waiting
-
-namespace {
-
 // Milliseconds left until the deadline for poll: -1 for none, 0 once it has passed.
 int MillisecondsLeft(bool hasDeadline, Clock::time_point deadline)
 {
@@ -111,7 +99,14 @@ int MillisecondsLeft(bool hasDeadline, Clock::time_point deadline)
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
+bool IsReady(const pollfd& fd, bool signalled)
+{
+    return signalled || (fd.revents & (fd.events | POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 }  // namespace
+
+// ---- waiting
 
 int WaitForAnyObject(std::span<TWaitHandle* const> handles, int timeoutMs, TReadyHandles* ready)
 {
