@@ -5,6 +5,7 @@
 // receive and close, and nothing else (no directory look-up, no time-out, no counters).
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -93,8 +94,10 @@ private:
         char answer[StatsAnswerLength] = "ANSGETSTATS";
         for (;;) {
             const int client = ::accept4(Listener.Get(), nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0 && errno == EINVAL)
+                return;  // shut down
             if (client < 0)
-                return;
+                continue;
             if (::recv(client, request, sizeof request, 0) > 0)
                 ::send(client, answer, sizeof answer, MSG_NOSIGNAL);
             ::close(client);
