@@ -144,7 +144,7 @@ int WaitForAnyObject(std::span<TWaitHandle* const> handles, int timeoutMs, TRead
             const TWaitHandle* h = handles[i];
             fds[i] = {h->Fd, h->Events, 0};
             anySignalled = anySignalled || h->Signalled;
-            if (h->Pipe == nullptr || h->Pipe->Fd < 0)
+            if (h->Pipe == nullptr || !h->Pipe->Created())
                 continue;
             size_t p = 0;
             while (p < pipeCount && pipes[p] != h->Pipe)
@@ -161,7 +161,7 @@ int WaitForAnyObject(std::span<TWaitHandle* const> handles, int timeoutMs, TRead
         for (size_t p = 0; p < pipeCount; ++p)
             if (!listening[p]) {
                 refusing[total - count] = pipes[p];
-                fds[total++] = {pipes[p]->Fd, POLLIN, 0};
+                fds[total++] = {pipes[p]->Fd(), POLLIN, 0};
             }
 
         int rc = ::poll(fds.data(), total, anySignalled ? 0 : MillisecondsLeft(hasDeadline, deadline));
@@ -194,20 +194,17 @@ int WaitForAnyObject(std::span<TWaitHandle* const> handles, int timeoutMs, TRead
 
 // ---- event
 
-TEvent::~TEvent()
-{
-    if (Fd >= 0)
-        ::close(Fd);
-}
+TEvent::~TEvent() = default;
 
 bool TEvent::Create()
 {
-    Fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (Fd < 0) {
+    Descriptor.emplace(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!Descriptor->Valid()) {
         SetLastPipeError(errno);
+        Descriptor.reset();
         return false;
     }
-    Wait.Fd = Fd;
+    Wait.Fd = Fd();
     Wait.Events = POLLIN;
     return true;
 }
@@ -216,7 +213,7 @@ void TEvent::SetEvent()
 {
     const uint64_t one = 1;
     // A set event stays readable; a full counter (never reached) changes nothing.
-    [[maybe_unused]] const ssize_t n = ::write(Fd, &one, sizeof one);
+    [[maybe_unused]] const ssize_t n = ::write(Fd(), &one, sizeof one);
 }
 
 bool TEvent::IsSet() const
@@ -226,7 +223,7 @@ bool TEvent::IsSet() const
 
 bool TEvent::WaitFor(int timeoutMs) const
 {
-    pollfd fd{Fd, POLLIN, 0};
+    pollfd fd{Fd(), POLLIN, 0};
     return ::poll(&fd, 1, timeoutMs) == 1;
 }
 
@@ -248,19 +245,18 @@ bool TNamedPipe::Create(const std::string& pipeName, const TSecurityAttributes* 
         return false;
     const TPipeSecurityDescriptor* descriptor = securityAttributes != nullptr ? securityAttributes->SecurityDescriptor : nullptr;
 
-    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
-        SetLastPipeError(errno);
-        return false;
-    }
+    Descriptor.emplace(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    const int fd = Fd();
     const auto fail = [&](bool bound) {
         const int error = errno;
         if (bound)
             ::unlink(path.c_str());
-        ::close(fd);
+        Descriptor.reset();
         SetLastPipeError(error);
         return false;
     };
+    if (fd < 0)
+        return fail(false);
     if (!ClearSocketPath(path, address, length) || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0)
         return fail(false);
     // Only root and this user may change the directory, so the path still names the new socket;
@@ -271,7 +267,6 @@ bool TNamedPipe::Create(const std::string& pipeName, const TSecurityAttributes* 
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || ::listen(fd, SOMAXCONN) != 0)
         return fail(true);
-    Fd = fd;
     Path = path;
     Device = st.st_dev;
     Inode = st.st_ino;
@@ -281,10 +276,9 @@ bool TNamedPipe::Create(const std::string& pipeName, const TSecurityAttributes* 
 
 void TNamedPipe::Close()
 {
-    if (Fd < 0)
+    if (!Descriptor)
         return;
-    ::close(Fd);
-    Fd = -1;
+    Descriptor.reset();
     // Remove the socket file unless another server has put its own there meanwhile.
     struct stat st {};
     if (::lstat(Path.c_str(), &st) == 0 && st.st_dev == Device && st.st_ino == Inode)
@@ -293,7 +287,7 @@ void TNamedPipe::Close()
 
 TNamedPipe::TAccept TNamedPipe::Accept(int& client) const
 {
-    client = ::accept4(Fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    client = ::accept4(Fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (client < 0) {
         if (WouldBlock(errno) || errno == EINTR || errno == ECONNABORTED)
             return TAccept::NoClient;
@@ -317,7 +311,7 @@ TNamedPipe::TAccept TNamedPipe::Accept(int& client) const
 bool TNamedPipe::RefuseWaitingClients() const
 {
     for (;;) {
-        const int client = ::accept4(Fd, nullptr, nullptr, SOCK_CLOEXEC);
+        const int client = ::accept4(Fd(), nullptr, nullptr, SOCK_CLOEXEC);
         if (client >= 0) {
             ::close(client);
             continue;
@@ -352,15 +346,15 @@ void TNamedPipeInstance::StartOperation(TOperation operation)
     Wait.WaitsForClient = operation == TOperation::Connect;
     switch (operation) {
     case TOperation::Connect:
-        Wait.Fd = Pipe->Fd;
+        Wait.Fd = Pipe->Fd();
         Wait.Events = POLLIN;
         break;
     case TOperation::Read:
-        Wait.Fd = Fd;
+        Wait.Fd = Fd();
         Wait.Events = POLLIN;
         break;
     case TOperation::Write:
-        Wait.Fd = Fd;
+        Wait.Fd = Fd();
         Wait.Events = POLLOUT;
         break;
     case TOperation::None:
@@ -385,7 +379,7 @@ TPipeIo TNamedPipeInstance::DoAccept()
     int client = -1;
     switch (Pipe->Accept(client)) {
     case TNamedPipe::TAccept::Connected:
-        Fd = client;
+        Connection.emplace(client);
         Complete(TPipeIo::Completed);
         return TPipeIo::Completed;
     case TNamedPipe::TAccept::NoClient:
@@ -402,7 +396,7 @@ TPipeIo TNamedPipeInstance::DoAccept()
 TPipeIo TNamedPipeInstance::DoRead(uint32_t& count)
 {
     bool truncated = false;
-    const ssize_t n = ReceiveMessage(Fd, ReadBuffer, Size, MSG_DONTWAIT, truncated);
+    const ssize_t n = ReceiveMessage(Fd(), ReadBuffer, Size, MSG_DONTWAIT, truncated);
     if (n < 0 && WouldBlock(errno))
         return TPipeIo::Pending;
     if (n < 0 || truncated) {
@@ -417,7 +411,7 @@ TPipeIo TNamedPipeInstance::DoRead(uint32_t& count)
 
 TPipeIo TNamedPipeInstance::DoWrite(uint32_t& count)
 {
-    const ssize_t n = SendMessage(Fd, WriteBuffer, Size, MSG_DONTWAIT);
+    const ssize_t n = SendMessage(Fd(), WriteBuffer, Size, MSG_DONTWAIT);
     if (n < 0 && WouldBlock(errno))
         return TPipeIo::Pending;
     if (n < 0) {
@@ -432,8 +426,8 @@ TPipeIo TNamedPipeInstance::DoWrite(uint32_t& count)
 
 TPipeIo TNamedPipeInstance::ConnectNamedPipe()
 {
-    if (Pipe == nullptr || Pipe->Fd < 0 || Fd >= 0) {
-        SetLastPipeError(Fd >= 0 ? EISCONN : EBADF);
+    if (Pipe == nullptr || !Pipe->Created() || Connection) {
+        SetLastPipeError(Connection ? EISCONN : EBADF);
         return TPipeIo::Failed;
     }
     StartOperation(TOperation::Connect);
@@ -443,7 +437,7 @@ TPipeIo TNamedPipeInstance::ConnectNamedPipe()
 TPipeIo TNamedPipeInstance::ReadFile(void* buffer, uint32_t size, uint32_t& count, bool tryNow)
 {
     ReadBuffer = buffer;
-    if (tryNow || Fd < 0)
+    if (tryNow || !Connection)
         return StartTransfer(TOperation::Read, size, count);
     count = 0;
     StartOperation(TOperation::Read);
@@ -460,7 +454,7 @@ TPipeIo TNamedPipeInstance::WriteFile(const void* buffer, uint32_t size, uint32_
 TPipeIo TNamedPipeInstance::StartTransfer(TOperation operation, uint32_t size, uint32_t& count)
 {
     count = 0;
-    if (Fd < 0) {
+    if (!Connection) {
         SetLastPipeError(ENOTCONN);
         return TPipeIo::Failed;
     }
@@ -505,9 +499,7 @@ void TNamedPipeInstance::CancelIo()
 
 void TNamedPipeInstance::DisconnectNamedPipe()
 {
-    if (Fd >= 0)
-        ::close(Fd);
-    Fd = -1;
+    Connection.reset();
     StartOperation(TOperation::None);
 }
 

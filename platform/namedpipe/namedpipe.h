@@ -10,10 +10,12 @@
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <sys/types.h>
 
+#include "platform/files/filedescriptor.h"
 #include "platform/namedpipe/pipename.h"
 
 // Who may use a pipe: the permission bits of its socket file, and whether only the server's own
@@ -80,7 +82,9 @@ public:
     TWaitHandle* Handle() { return &Wait; }
 
 private:
-    int Fd = -1;
+    int Fd() const { return Descriptor ? Descriptor->Get() : -1; }
+
+    std::optional<TFileDescriptor> Descriptor;
     TWaitHandle Wait;
 };
 
@@ -100,7 +104,7 @@ public:
     bool Create(const std::string& pipeName, const TSecurityAttributes* securityAttributes);
     // Closes the socket and removes its file; clients still waiting are dropped.
     void Close();
-    bool Created() const { return Fd >= 0; }
+    bool Created() const { return Descriptor.has_value(); }
 
 private:
     friend class TNamedPipeInstance;
@@ -111,7 +115,9 @@ private:
     // Accepts and drops every client waiting now; false when accepting fails.
     bool RefuseWaitingClients() const;
 
-    int Fd = -1;
+    int Fd() const { return Descriptor ? Descriptor->Get() : -1; }
+
+    std::optional<TFileDescriptor> Descriptor;  // the listening socket
     std::string Path;
     dev_t Device = 0;
     ino_t Inode = 0;
@@ -168,8 +174,10 @@ private:
     void StartOperation(TOperation operation);
     void Complete(TPipeIo result);
 
+    int Fd() const { return Connection ? Connection->Get() : -1; }
+
     TNamedPipe* Pipe = nullptr;
-    int Fd = -1;
+    std::optional<TFileDescriptor> Connection;  // the client's connection
     TOperation Operation = TOperation::None;
     void* ReadBuffer = nullptr;
     const void* WriteBuffer = nullptr;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <span>
@@ -109,21 +110,17 @@ class SilentServer {
 public:
     explicit SilentServer(const std::string& path) : Listener(path)
     {
-        Thread = std::thread([this] {
-            Client = ::accept4(Listener.Get(), nullptr, nullptr, SOCK_CLOEXEC);
-        });
+        Thread = std::thread([this] { Client.emplace(::accept4(Listener.Get(), nullptr, nullptr, SOCK_CLOEXEC)); });
     }
     ~SilentServer()
     {
         ::shutdown(Listener.Get(), SHUT_RDWR);
         Thread.join();
-        if (Client >= 0)
-            ::close(Client);
     }
     RawListener Listener;
 
 private:
-    int Client = -1;
+    std::optional<TFileDescriptor> Client;
     std::thread Thread;
 };
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "foundation/debuglog.h"
+#include "platform/files/filedescriptor.h"
 #include "platform/files/findfile.h"
 #include "pipekit.h"
 #include "foundation/pipeproto.h"
@@ -395,7 +396,8 @@ TEST_F(PipeServerTest, ForeignSocketOrLinkAtThePipesPathIsReplaced)
 
     // A live socket of the other user, and a link of the other user to a file of root's.
     const std::string socketPath = Pipes.SocketPath("Planted");
-    const int planted = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const TFileDescriptor listener(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    const int planted = listener.Get();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
@@ -416,8 +418,8 @@ TEST_F(PipeServerTest, ForeignSocketOrLinkAtThePipesPathIsReplaced)
         EXPECT_EQ(st.st_uid, 0u) << name;
         EXPECT_EQ(st.st_mode & 0777, 0666u) << name;
     }
-    EXPECT_EQ(::accept4(planted, nullptr, nullptr, SOCK_CLOEXEC), -1);  // no client reached the planted one
-    ::close(planted);
+    const TFileDescriptor reached(::accept4(planted, nullptr, nullptr, SOCK_CLOEXEC));
+    EXPECT_FALSE(reached.Valid());  // no client reached the planted socket
     struct stat st {};
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);  // the link's target was not touched
