@@ -2,7 +2,8 @@
 # Installs the build and test dependencies (Debian packages). Harmless when already installed.
 set -euo pipefail
 packages=(g++ binutils clang libclang-rt-14-dev cmake make pkg-config libgtest-dev libgmock-dev libpoco-dev libelf-dev
-  python3 python3-pyftpdlib lftp)
+  python3 python3-pyftpdlib lftp
+  libsystemd-dev systemd dbus-daemon dbus-user-session openssh-client openssh-server util-linux passwd)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "platform/files/filedescriptor.h"
+#include "platform/remote/relayclient.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ using Clock = std::chrono::steady_clock;
 // while its pipes answer.
 thread_local std::string SafeDirectory;
 thread_local std::string SafeDirectoryFor;
+thread_local uid_t SafeDirectoryOwner = 0;
 
 // The socket address of a local pipe, in a directory that is safe.
 bool LocalSocketAddress(const std::string& name, sockaddr_un& address, socklen_t& length)
@@ -29,7 +31,7 @@ bool LocalSocketAddress(const std::string& name, sockaddr_un& address, socklen_t
     const char* setting = configured != nullptr ? configured : "";
     if (SafeDirectory.empty() || SafeDirectoryFor != setting) {
         const std::string dir = ExistingPipeDirectory();
-        if (!IsSafePipeDirectory(dir))
+        if (!IsTrustedPipeDirectory(dir, SafeDirectoryOwner))
             return false;
         SafeDirectory = dir;
         SafeDirectoryFor = setting;
@@ -74,15 +76,17 @@ bool Fail(int error)
     return false;
 }
 
-// The server is root or this process's user. The directory check already keeps other users'
-// sockets out; this holds also when the directory was replaced after it was last checked.
+// The server is root, this process's user or the pipe directory's owner. The directory check
+// already keeps other users' sockets out; this holds also when the directory was replaced after it
+// was last checked.
 bool IsTrustedServer(int fd)
 {
     ucred peer{};
     socklen_t size = sizeof peer;
     if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
         return Fail(errno);
-    return peer.uid == 0 || peer.uid == ::geteuid() || Fail(PIPE_ERROR_UNTRUSTED_SERVER);
+    return peer.uid == 0 || peer.uid == SafeDirectoryOwner || peer.uid == ::geteuid() ||
+           Fail(PIPE_ERROR_UNTRUSTED_SERVER);
 }
 
 // The request as one message; a server without a free instance closes the connection without
@@ -132,13 +136,15 @@ bool CallNamedPipeA(const std::string& pipeName, const void* inBuffer, uint32_t 
                     uint32_t outSize, uint32_t& bytesRead, int answerTimeoutMs)
 {
     bytesRead = 0;
+    // A pipe of another computer, "\\PC\pipe\NAME", is reached through its relay.
+    std::string pc, localName;
+    if (ferrix::SplitRemotePipeName(pipeName, pc, localName))
+        return ferrix::RelayCallNamedPipe(pc, localName, inBuffer, inSize, outBuffer, outSize, bytesRead);
     std::string computer, name;
     if (!SplitPipeName(pipeName, computer, name))
         return false;
-    if (computer != ".") {
-        // A pipe of another computer, "\\PC\pipe\NAME": not reachable from here.
+    if (computer != ".")
         return Fail(PIPE_ERROR_REMOTE);
-    }
     sockaddr_un address{};
     socklen_t length = 0;
     if (!LocalSocketAddress(name, address, length))

@@ -13,9 +13,11 @@ constexpr int PipeAnswerTimeoutMs = 5000;
 // Connects to the pipe, writes one request, reads one answer of at most outSize bytes and closes.
 // A pipe with no instance listening refuses the call at once (PIPE_ERROR_REFUSED). An answer
 // longer than outSize fails with PIPE_ERROR_MORE_DATA (bytesRead = outSize, the buffer filled); no
-// answer within answerTimeoutMs fails with PIPE_ERROR_TIMEOUT. The pipe directory must be safe
-// (IsSafePipeDirectory), or the call fails with PIPE_ERROR_UNSAFE_DIRECTORY without connecting;
-// a server of another user than root or the caller's gets no request (PIPE_ERROR_UNTRUSTED_SERVER).
-// A pipe of another computer ("\\PC\pipe\NAME") fails with PIPE_ERROR_REMOTE.
+// answer within answerTimeoutMs fails with PIPE_ERROR_TIMEOUT. The pipe directory must be trusted
+// (IsTrustedPipeDirectory), or the call fails with PIPE_ERROR_UNSAFE_DIRECTORY without connecting;
+// a server of another user than root, the caller's or the directory's owner gets no request
+// (PIPE_ERROR_UNTRUSTED_SERVER).
+// A pipe of another computer ("\\PC\pipe\NAME") is called there through its relay
+// (platform/remote); when that computer cannot be reached the call fails with PIPE_ERROR_REMOTE.
 bool CallNamedPipeA(const std::string& pipeName, const void* inBuffer, uint32_t inSize, void* outBuffer,
                     uint32_t outSize, uint32_t& bytesRead, int answerTimeoutMs = PipeAnswerTimeoutMs);

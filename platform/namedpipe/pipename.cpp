@@ -10,6 +10,7 @@
 #include "base/sysutils.h"
 #include "platform/files/filedescriptor.h"
 #include "platform/files/findfile.h"
+#include "platform/remote/relayclient.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ std::string PipeErrorMessage(int code)
     case PIPE_ERROR_BAD_NAME:
         return "The pipe name is not of the form \\\\.\\pipe\\NAME";
     case PIPE_ERROR_REMOTE:
-        return "Pipes on another computer cannot be reached yet; only local pipes (\\\\.\\pipe\\NAME) are supported";
+        return ferrix::RemotePipeErrorMessage();
     case PIPE_ERROR_REFUSED:
         return "The pipe refused the connection: every instance is busy or the client is not admitted";
     case PIPE_ERROR_NO_ANSWER:
@@ -76,7 +77,7 @@ std::string PipeErrorMessage(int code)
     case PIPE_ERROR_TIMEOUT:
         return "The pipe server took the request but did not answer in time";
     case PIPE_ERROR_UNTRUSTED_SERVER:
-        return "The pipe is served by a program of another user than root or this program's user";
+        return "The pipe is served by a program of another user than root, this program's user or the pipe directory's owner";
     default:
         return SysErrorMessage(code);
     }
@@ -142,18 +143,55 @@ bool NamedPipeSocketPath(const std::string& pipeName, std::string& path)
     return true;
 }
 
-bool IsSafePipeDirectory(const std::string& path)
+namespace {
+
+// The directory's status, without following a link at its end.
+bool DirectoryStatus(const std::string& path, struct stat& st)
 {
     // Without a trailing "/", which would make lstat follow a link.
     const std::string dir = path.size() > 1 ? ExcludeTrailingPathDelimiter(path) : path;
-    struct stat st {};
     if (::lstat(dir.c_str(), &st) != 0) {
         SetLastPipeError(errno);
         return false;
     }
-    if (S_ISDIR(st.st_mode) && IsTrustedOwner(st.st_uid) && (st.st_mode & 022) == 0)
-        return true;
+    return true;
+}
+
+bool Unsafe(const std::string& path)
+{
     LastUnsafeDirectory = path;
     SetLastPipeError(PIPE_ERROR_UNSAFE_DIRECTORY);
     return false;
+}
+
+bool OnlyOwnerWrites(const struct stat& st)
+{
+    return S_ISDIR(st.st_mode) && (st.st_mode & 022) == 0;
+}
+
+}  // namespace
+
+bool IsSafePipeDirectory(const std::string& path)
+{
+    struct stat st {};
+    if (!DirectoryStatus(path, st))
+        return false;
+    return (OnlyOwnerWrites(st) && IsTrustedOwner(st.st_uid)) || Unsafe(path);
+}
+
+bool IsTrustedPipeDirectory(const std::string& path, uid_t& owner)
+{
+    struct stat st {};
+    if (!DirectoryStatus(path, st))
+        return false;
+    owner = st.st_uid;
+    if (!OnlyOwnerWrites(st))
+        return Unsafe(path);
+    if (IsTrustedOwner(st.st_uid))
+        return true;
+    struct stat parent {};
+    const std::string parentPath = ExtractFilePath(path.size() > 1 ? ExcludeTrailingPathDelimiter(path) : path);
+    return (!parentPath.empty() && ::lstat(parentPath.c_str(), &parent) == 0 && OnlyOwnerWrites(parent) &&
+            parent.st_uid == 0) ||
+           Unsafe(path);
 }

@@ -11,10 +11,11 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 
 // The layer's own error codes, beyond the range of errno values.
 constexpr int PIPE_ERROR_BAD_NAME = 0x10001;   // not of the form \\.\pipe\NAME or \\PC\pipe\NAME
-constexpr int PIPE_ERROR_REMOTE = 0x10002;     // a pipe of another computer
+constexpr int PIPE_ERROR_REMOTE = 0x10002;     // another computer could not be reached
 constexpr int PIPE_ERROR_REFUSED = 0x10003;    // every instance busy, or the client not allowed
 constexpr int PIPE_ERROR_NO_ANSWER = 0x10004;  // the server closed the connection without an answer
 constexpr int PIPE_ERROR_MORE_DATA = 0x10005;  // the answer is longer than the caller's buffer
@@ -48,3 +49,8 @@ bool NamedPipeSocketPath(const std::string& pipeName, std::string& path);
 // the process's user, and writable by no one else. False with the last error: the system's for a
 // missing one, else PIPE_ERROR_UNSAFE_DIRECTORY.
 bool IsSafePipeDirectory(const std::string& path);
+// Whether a client may use the pipes in the directory, and whose servers it may talk to there
+// (besides root and its own user): a safe directory, or one of another user that no one else may
+// write to and that root gave that user (its parent is root's and writable by no one else, as
+// /run): the directory of a service that runs as that user. owner is the directory's owner.
+bool IsTrustedPipeDirectory(const std::string& path, uid_t& owner);

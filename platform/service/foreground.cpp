@@ -68,7 +68,7 @@ int TForegroundServiceHost::Run(TService& service)
         if (fds[1].revents != 0)
             break;
         if ((fds[0].revents & POLLIN) != 0 && ReadSignal(signalFd.Get()))
-            service.GetServiceController()(SERVICE_CONTROL_STOP);
+            service.GetServiceController()(StopSignalControl());
     }
     service.WaitForServiceThread();
     return Started ? 0 : 1;

@@ -22,6 +22,10 @@ public:
     // so that they reach the program only through Run's signal descriptor.
     static void BlockStopSignals();
 
+protected:
+    // The control request that a stop signal stands for.
+    virtual uint32_t StopSignalControl() { return SERVICE_CONTROL_STOP; }
+
 private:
     int EndedEvent = -1;  // eventfd, signalled by the report of csStopped
     std::atomic<bool> Started{false};

@@ -3,7 +3,11 @@
 #include <cstdio>
 #include <exception>
 
+#include "platform/process/progdir.h"
+#include "platform/scm/managerbus.h"
+#include "platform/scm/unitfiles.h"
 #include "platform/service/foreground.h"
+#include "platform/service/systemdhost.h"
 
 namespace {
 
@@ -36,20 +40,47 @@ int TServiceApplication::Run()
         std::fprintf(stderr, "No service to run\n");
         return 1;
     }
+    bool install = false, uninstall = false, silent = false;
     for (const std::string& param : Params) {
         const std::string word = SwitchWord(param);
-        if (SameText(word, "INSTALL") || SameText(word, "UNINSTALL")) {
-            std::fprintf(stderr, "%s: no service manager to %s the service with\n", Service->Name.c_str(),
-                         LowerCase(word).c_str());
-            return 1;
-        }
+        install = install || SameText(word, "INSTALL");
+        uninstall = uninstall || SameText(word, "UNINSTALL");
+        silent = silent || SameText(word, "SILENT");
     }
-    // Not started by a service manager: the service runs in the foreground.
+    if (install || uninstall)
+        return RegisterService(install, silent);
     try {
+        if (TSystemdServiceHost::StartedByManager()) {
+            TSystemdServiceHost host;
+            return host.Run(*Service);
+        }
+        // Not started by a service manager: the service runs in the foreground.
         TForegroundServiceHost host;
         return host.Run(*Service);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s: %s\n", Service->Name.c_str(), e.what());
+        return 1;
+    }
+}
+
+int TServiceApplication::RegisterService(bool install, bool silent)
+{
+    const std::string& name = Service->Name;
+    try {
+        ferrix::TManagerBus bus;
+        if (install) {
+            const std::string path = ferrix::InstallServiceUnit(bus, name, Service->DisplayName, ProgramFilePath());
+            if (!silent)
+                std::printf("%s: service installed as %s\n", name.c_str(), path.c_str());
+        } else {
+            ferrix::UninstallServiceUnit(bus, name);
+            if (!silent)
+                std::printf("%s: service uninstalled\n", name.c_str());
+        }
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: the service could not be %s: %s\n", name.c_str(),
+                     install ? "installed" : "uninstalled", e.what());
         return 1;
     }
 }

@@ -35,12 +35,16 @@ public:
     }
 
     // Runs the service until it has ended and returns the program's exit status: 0 when the
-    // service started and ended, 1 when its start failed or the command line asked for what this
-    // system cannot do. The switches INSTALL and UNINSTALL (after "-" or "/", any case) belong to
-    // the service manager.
+    // service started and ended, 1 when its start failed. Started by the service manager, the
+    // service reports to it; otherwise it runs in the foreground. The switches INSTALL and
+    // UNINSTALL (after "-" or "/", any case) make the service a unit of the service manager or
+    // remove it instead, printing a line that says so (SILENT: only a failure) and returning 0 on
+    // success, 1 on failure.
     int Run();
 
 private:
+    int RegisterService(bool install, bool silent);
+
     std::vector<std::string> Params;
     std::unique_ptr<TService> Service;
 };

@@ -22,3 +22,8 @@ bool TryWaitForExit(TChild& child, std::chrono::milliseconds deadline);
 void KillChild(TChild& child);
 // Waits for the child to end; kills it when it does not within the deadline.
 bool WaitForExit(TChild& child, std::chrono::milliseconds deadline = std::chrono::seconds(30));
+
+// Runs args[0] to its end with standard output and error captured together; returns its exit
+// status, or -1 when it did not end within the deadline (it is then killed).
+int RunCaptured(const std::vector<std::string>& args, std::string& output,
+                std::chrono::milliseconds deadline = std::chrono::seconds(30), char* const* env = nullptr);

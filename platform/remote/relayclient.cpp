@@ -1,0 +1,171 @@
+#include "platform/remote/relayclient.h"
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <unistd.h>
+
+#include "base/sysutils.h"
+#include "platform/namedpipe/pipeclient.h"
+#include "platform/remote/relaylink.h"
+#include "platform/remote/relayproto.h"
+#include "platform/scm/scm.h"
+
+namespace ferrix {
+
+namespace {
+
+thread_local std::string LastRemoteError;
+
+// The links, one per PC, each used by one call at a time.
+struct TLinkEntry {
+    std::mutex Lock;
+    TRelayLink Link;
+    explicit TLinkEntry(const std::string& pc) : Link(pc) {}
+};
+
+std::mutex LinksLock;
+std::map<std::string, std::unique_ptr<TLinkEntry>>& Links()
+{
+    static std::map<std::string, std::unique_ptr<TLinkEntry>> links;
+    return links;
+}
+
+TLinkEntry& LinkOf(const std::string& pc)
+{
+    const std::string key = LowerCase(pc);
+    std::lock_guard<std::mutex> guard(LinksLock);
+    auto& entry = Links()[key];
+    if (!entry)
+        entry = std::make_unique<TLinkEntry>(pc);
+    return *entry;
+}
+
+// One request to pc; a failed answer raises EOSError with the other PC's text.
+std::string Call(const std::string& pc, const TRelayWriter& request)
+{
+    TLinkEntry& entry = LinkOf(pc);
+    std::string answer;
+    {
+        std::lock_guard<std::mutex> guard(entry.Lock);
+        answer = entry.Link.Exchange(request.Data());
+    }
+    TRelayReader reader(answer);
+    if (reader.U8() != RelayDone) {
+        const uint32_t code = reader.U32();
+        throw EOSError(reader.Bytes(), static_cast<int>(code));
+    }
+    return answer.substr(1);
+}
+
+TRelayWriter Request(TRelayOp op)
+{
+    TRelayWriter writer;
+    writer.U8(static_cast<uint8_t>(op));
+    return writer;
+}
+
+class TRemoteManagerCalls : public TManagerCalls {
+public:
+    explicit TRemoteManagerCalls(const std::string& pc) : Pc(pc) { Call(Pc, Request(TRelayOp::OpenManager)); }
+    void OpenUnit(const std::string& unit) override { Call(Pc, Request(TRelayOp::OpenUnit).Bytes(unit)); }
+    TUnitState QueryUnit(const std::string& unit) override
+    {
+        const std::string answer = Call(Pc, Request(TRelayOp::QueryUnit).Bytes(unit));
+        TRelayReader reader(answer);
+        TUnitState state;
+        state.ActiveState = reader.Bytes();
+        state.JobType = reader.Bytes();
+        return state;
+    }
+    void StartUnit(const std::string& unit) override { Call(Pc, Request(TRelayOp::StartUnit).Bytes(unit)); }
+    void StopUnit(const std::string& unit) override { Call(Pc, Request(TRelayOp::StopUnit).Bytes(unit)); }
+    void SetUnitAccount(const std::string& unit, const std::string& accountName) override
+    {
+        Call(Pc, Request(TRelayOp::SetUnitAccount).Bytes(unit).Bytes(accountName));
+    }
+
+private:
+    std::string Pc;
+};
+
+}  // namespace
+
+bool IsThisPc(const std::string& pc)
+{
+    if (pc.empty() || pc == ".")
+        return true;
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    return SameText(pc, host);
+}
+
+std::unique_ptr<TManagerCalls> OpenRemoteManager(const std::string& pc)
+{
+    return std::make_unique<TRemoteManagerCalls>(pc);
+}
+
+bool SplitRemotePipeName(const std::string& pipeName, std::string& pc, std::string& localName)
+{
+    if (pipeName.rfind("\\\\", 0) != 0)
+        return false;
+    const size_t serverEnd = pipeName.find('\\', 2);
+    if (serverEnd == std::string::npos || serverEnd == 2)
+        return false;
+    const std::string server = pipeName.substr(2, serverEnd - 2);
+    if (server == ".")
+        return false;
+    pc = server;
+    localName = "\\\\." + pipeName.substr(serverEnd);
+    return true;
+}
+
+bool RelayCallNamedPipe(const std::string& pc, const std::string& localName, const void* inBuffer, uint32_t inSize,
+                        void* outBuffer, uint32_t outSize, uint32_t& bytesRead)
+{
+    bytesRead = 0;
+    if (IsThisPc(pc))
+        return CallNamedPipeA(localName, inBuffer, inSize, outBuffer, outSize, bytesRead);
+    try {
+        const std::string answer = Call(pc, Request(TRelayOp::CallPipe)
+                                                .Bytes(localName)
+                                                .Bytes(std::string(static_cast<const char*>(inBuffer), inSize))
+                                                .U32(outSize));
+        TRelayReader reader(answer);
+        const bool ok = reader.U8() != 0;
+        const int error = static_cast<int>(reader.U32());
+        const std::string data = reader.Bytes();
+        bytesRead = static_cast<uint32_t>(std::min<size_t>(data.size(), outSize));
+        std::memcpy(outBuffer, data.data(), bytesRead);
+        SetLastPipeError(ok ? 0 : error);
+        return ok;
+    } catch (const std::exception& e) {
+        LastRemoteError = e.what();
+        SetLastPipeError(PIPE_ERROR_REMOTE);
+        return false;
+    }
+}
+
+std::string RemotePipeErrorMessage()
+{
+    return LastRemoteError.empty() ? "The other computer could not be reached" : LastRemoteError;
+}
+
+pid_t RelayProcessId(const std::string& pc)
+{
+    TLinkEntry& entry = LinkOf(pc);
+    std::lock_guard<std::mutex> guard(entry.Lock);
+    return entry.Link.RelayPid();
+}
+
+void CloseRelayLinks()
+{
+    std::lock_guard<std::mutex> guard(LinksLock);
+    for (auto& [pc, entry] : Links()) {
+        std::lock_guard<std::mutex> linkGuard(entry->Lock);
+        entry->Link.Close();
+    }
+}
+
+}  // namespace ferrix

@@ -1,0 +1,35 @@
+// Another PC through its relay: one SSH connection per PC (relaylink.h), shared by every manager
+// handle and pipe exchange of this program for that PC.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <sys/types.h>
+
+namespace ferrix {
+
+class TManagerCalls;
+
+// Whether a PC name means this PC: empty, "." or this PC's host name (any case).
+bool IsThisPc(const std::string& pc);
+
+// The manager of another PC; raises EOSError when it cannot be reached.
+std::unique_ptr<TManagerCalls> OpenRemoteManager(const std::string& pc);
+
+// Splits "\\PC\pipe\NAME" with a PC other than "." into the PC and the name of the same pipe
+// there ("\\.\pipe\NAME"); false for a local name or one that is no pipe name.
+bool SplitRemotePipeName(const std::string& pipeName, std::string& pc, std::string& localName);
+
+// CallNamedPipeA on another PC: the same answer bytes and last error as the call made there. A
+// failure to reach the PC sets PIPE_ERROR_REMOTE, whose text (RemotePipeErrorMessage) says why.
+bool RelayCallNamedPipe(const std::string& pc, const std::string& localName, const void* inBuffer, uint32_t inSize,
+                        void* outBuffer, uint32_t outSize, uint32_t& bytesRead);
+std::string RemotePipeErrorMessage();
+
+// The relay's process id on pc (0 when not connected); for tests.
+pid_t RelayProcessId(const std::string& pc);
+// Ends every connection to another PC.
+void CloseRelayLinks();
+
+}  // namespace ferrix

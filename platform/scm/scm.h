@@ -1,0 +1,88 @@
+// The service-control client: the service manager of this PC or of another PC, in the shape of
+// the calls the console makes. A manager of another PC is reached through the remote relay
+// (platform/remote). Every failed call raises EOSError with the manager's text or the system's.
+//
+// systemd stands in for the Windows manager: a service NAME is the unit NAME.service; its status
+// comes from the unit's ActiveState (inactive and failed: stopped; activating: start pending;
+// deactivating: stop pending; active and reloading: running), a start job still waiting for its
+// turn reads as start pending, and the checkpoint rises by one at each query while a job of the
+// unit runs. The wait hint is always 1000 ms.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "base/sysutils.h"
+#include "platform/scm/managerbus.h"
+#include "platform/service/servicestate.h"
+
+constexpr uint32_t SERVICE_STOPPED = csStopped;
+constexpr uint32_t SERVICE_START_PENDING = csStartPending;
+constexpr uint32_t SERVICE_STOP_PENDING = csStopPending;
+constexpr uint32_t SERVICE_RUNNING = csRunning;
+
+namespace ferrix {
+
+constexpr uint32_t ServiceWaitHintMs = 1000;
+
+// The calls on one PC's manager, made here or by the relay on that PC.
+class TManagerCalls {
+public:
+    virtual ~TManagerCalls() = default;
+    // Fails when the manager does not know the unit.
+    virtual void OpenUnit(const std::string& unit) = 0;
+    virtual TUnitState QueryUnit(const std::string& unit) = 0;
+    virtual void StartUnit(const std::string& unit) = 0;
+    virtual void StopUnit(const std::string& unit) = 0;
+    virtual void SetUnitAccount(const std::string& unit, const std::string& accountName) = 0;
+};
+
+// This PC's manager over D-Bus.
+class TLocalManagerCalls : public TManagerCalls {
+public:
+    void OpenUnit(const std::string& unit) override;
+    TUnitState QueryUnit(const std::string& unit) override;
+    void StartUnit(const std::string& unit) override;
+    void StopUnit(const std::string& unit) override;
+    void SetUnitAccount(const std::string& unit, const std::string& accountName) override;
+
+private:
+    const std::string& UnitPath(const std::string& unit);
+
+    TManagerBus Bus;
+    std::map<std::string, std::string> Paths;  // object path of each unit opened
+};
+
+// The status of a service from its unit's state; checkPoint is the service handle's counter.
+TServiceStatus UnitServiceStatus(const TUnitState& unit, uint32_t& checkPoint);
+
+}  // namespace ferrix
+
+// The open handles of the calls below: a manager, and a service of that manager.
+struct TScManager {
+    std::string MachineName;  // empty for this PC
+    std::shared_ptr<ferrix::TManagerCalls> Calls;
+};
+
+struct TScService {
+    std::shared_ptr<ferrix::TManagerCalls> Calls;
+    std::string ServiceName;
+    std::string Unit;
+    uint32_t CheckPoint = 0;
+};
+
+// The manager of this PC (empty name, ".", or this PC's host name) or of another PC, with or
+// without a leading "\\".
+std::unique_ptr<TScManager> OpenSCManagerA(const std::string& machineName);
+std::unique_ptr<TScService> OpenServiceA(TScManager& manager, const std::string& serviceName);
+TServiceStatus QueryServiceStatus(TScService& service);
+void StartServiceA(TScService& service);
+// Only SERVICE_CONTROL_STOP is offered; other codes fail.
+void ControlService(TScService& service, uint32_t control);
+// Sets the account the service runs as from its next start. The manager needs no password: it is
+// taken for the call's shape only and goes nowhere.
+void ChangeServiceConfigA(TScService& service, const std::string& accountName, const std::string& password);
+void CloseServiceHandle(std::unique_ptr<TScService>& handle);
+void CloseServiceHandle(std::unique_ptr<TScManager>& handle);

@@ -1,0 +1,36 @@
+// The files through which a service becomes a unit of the service manager: the unit file that
+// INSTALL writes and UNINSTALL removes, and the drop-in that sets the account the service runs
+// as. The system manager reads them from /etc/systemd/system, the user manager from
+// $XDG_CONFIG_HOME/systemd/user (default ~/.config/systemd/user).
+#pragma once
+
+#include <string>
+
+namespace ferrix {
+
+class TManagerBus;
+
+// The unit of a service name: "NAME.service".
+std::string ServiceUnitName(const std::string& serviceName);
+std::string UnitDirectory();
+std::string UnitFilePath(const std::string& unit);
+
+// The text of a notify-type unit that runs the program, started automatically by the manager.
+std::string ServiceUnitText(const std::string& displayName, const std::string& programPath, bool userManager);
+
+// Writes (or replaces) the unit file, reloads the manager and enables the unit; returns the unit
+// file's path. Raises EOSError.
+std::string InstallServiceUnit(TManagerBus& bus, const std::string& serviceName, const std::string& displayName,
+                               const std::string& programPath);
+// Stops the unit when it runs, disables it, removes its file and drop-ins and reloads the manager.
+// A unit that is not installed fails with a clear text. Raises EOSError.
+void UninstallServiceUnit(TManagerBus& bus, const std::string& serviceName);
+
+// The Linux user of an account name: empty for LocalSystem (root); ".\NAME" and "THISPC\NAME" are
+// NAME. Another domain, or a user this PC does not know, raises EOSError.
+std::string AccountUser(const std::string& accountName);
+// Makes the unit run as the account from its next start: a drop-in with User= (none for root),
+// then a reload of the manager. Raises EOSError.
+void SetUnitAccount(TManagerBus& bus, const std::string& unit, const std::string& accountName);
+
+}  // namespace ferrix

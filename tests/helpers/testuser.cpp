@@ -1,0 +1,65 @@
+#include "testuser.h"
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <pwd.h>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+#include "childproc.h"
+
+TTestUser::TTestUser(const std::string& tag) : FName("fx" + tag + std::to_string(::getpid()))
+{
+    std::string output;
+    if (RunCaptured({"/usr/sbin/useradd", "--no-create-home", "--home-dir", "/", "--shell", "/bin/sh", FName},
+                    output) != 0)
+        throw std::runtime_error("useradd " + FName + " failed: " + output);
+    if (RunCaptured({"/usr/sbin/usermod", "-p", "*", FName}, output) != 0) {
+        RunCaptured({"/usr/sbin/userdel", FName}, output);
+        throw std::runtime_error("usermod " + FName + " failed: " + output);
+    }
+    const passwd* user = ::getpwnam(FName.c_str());
+    if (user == nullptr)
+        throw std::runtime_error("the new user " + FName + " is not known");
+    FUid = user->pw_uid;
+    FGid = user->pw_gid;
+}
+
+TTestUser::~TTestUser()
+{
+    // userdel refuses a user that still runs processes (a session, a service): they end first.
+    for (int round = 0; round < 50; ++round) {
+        bool any = false;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos)
+                continue;
+            const pid_t pid = std::stoi(name);
+            if (ProcessUid(pid) == static_cast<long>(FUid)) {
+                ::kill(pid, SIGKILL);
+                any = true;
+            }
+        }
+        if (!any)
+            break;
+        ::usleep(20000);
+    }
+    std::string output;
+    RunCaptured({"/usr/sbin/userdel", FName}, output);
+}
+
+long ProcessUid(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("Uid:", 0) == 0) {
+            std::istringstream fields(line.substr(4));
+            long uid = -1;
+            fields >> uid;
+            return uid;
+        }
+    return -1;
+}

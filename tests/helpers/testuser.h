@@ -1,0 +1,28 @@
+// A user account made for one test and removed with it (useradd / userdel, as root): no home
+// directory, a shell, and an account that is not locked (password "*": no password logon, but SSH
+// keys work).
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+class TTestUser {
+public:
+    // tag: a few letters; the name adds this process's id so that parallel tests do not meet.
+    explicit TTestUser(const std::string& tag);
+    ~TTestUser();
+    TTestUser(const TTestUser&) = delete;
+    TTestUser& operator=(const TTestUser&) = delete;
+
+    const std::string& Name() const { return FName; }
+    uid_t Uid() const { return FUid; }
+    gid_t Gid() const { return FGid; }
+
+private:
+    std::string FName;
+    uid_t FUid = 0;
+    gid_t FGid = 0;
+};
+
+// The real user id of a running process (from /proc), or -1.
+long ProcessUid(pid_t pid);

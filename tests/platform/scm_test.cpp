@@ -1,0 +1,146 @@
+// The pieces of the service-manager layer that need no manager: the unit text INSTALL writes, the
+// status the client reads from a unit's state, the account names, the notifications of the
+// systemd host and the relay's message framing.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "platform/remote/relayclient.h"
+#include "platform/remote/relayproto.h"
+#include "platform/scm/scm.h"
+#include "platform/scm/unitfiles.h"
+#include "platform/service/systemdhost.h"
+
+using namespace ferrix;
+
+TEST(UnitFile, NotifyUnitQuotesThePathAndEscapesSpecifiers)
+{
+    EXPECT_EQ(ServiceUnitText("TOLVANE Transport Service 2", "/opt/ferrix/ferrix2", false),
+              "[Unit]\nDescription=TOLVANE Transport Service 2\n\n[Service]\nType=notify\n"
+              "ExecStart=\"/opt/ferrix/ferrix2\"\n\n[Install]\nWantedBy=multi-user.target\n");
+    const std::string odd = ServiceUnitText("100% \"sure\"\nInjected=1", "/opt/my dir/a\"b\\c$HOME%i", true);
+    EXPECT_NE(odd.find("Description=100%% \"sure\"Injected=1\n"), std::string::npos) << odd;
+    EXPECT_NE(odd.find("ExecStart=\"/opt/my dir/a\\\"b\\\\c$$HOME%%i\"\n"), std::string::npos) << odd;
+    EXPECT_NE(odd.find("Environment=FERRIX_SERVICE_MANAGER=user\n"), std::string::npos);
+    EXPECT_NE(odd.find("WantedBy=default.target\n"), std::string::npos);
+}
+
+TEST(UnitFile, DirectoryOfTheSystemOrTheUserManager)
+{
+    ::unsetenv("FERRIX_SERVICE_MANAGER");
+    EXPECT_EQ(UnitDirectory(), "/etc/systemd/system");
+    ::setenv("FERRIX_SERVICE_MANAGER", "User", 1);
+    ::setenv("XDG_CONFIG_HOME", "/tmp/cfg", 1);
+    EXPECT_EQ(UnitFilePath("TransportSvc2.service"), "/tmp/cfg/systemd/user/TransportSvc2.service");
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::setenv("HOME", "/home/shop", 1);
+    EXPECT_EQ(UnitDirectory(), "/home/shop/.config/systemd/user");
+    ::unsetenv("FERRIX_SERVICE_MANAGER");
+}
+
+TEST(AccountUser, LocalSystemIsRootAndOtherNamesLoseThisPcsDomain)
+{
+    EXPECT_EQ(AccountUser(".\\LocalSystem"), "");
+    EXPECT_EQ(AccountUser(".\\localsystem"), "");
+    EXPECT_EQ(AccountUser(""), "");
+    EXPECT_EQ(AccountUser(".\\root"), "root");
+    EXPECT_EQ(AccountUser("nobody"), "nobody");
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    EXPECT_EQ(AccountUser(std::string(host) + "\\nobody"), "nobody");
+    EXPECT_THROW(AccountUser("SHOPDOMAIN\\nobody"), EOSError);
+    EXPECT_THROW(AccountUser(".\\no-such-user-here"), EOSError);
+}
+
+TEST(UnitStatus, ActiveStatesMapToServiceStatesAndJobsRaiseTheCheckpoint)
+{
+    uint32_t checkPoint = 0;
+    const auto state = [&](const char* active, const char* job) {
+        return UnitServiceStatus(TUnitState{active, job}, checkPoint);
+    };
+    EXPECT_EQ(state("inactive", "").CurrentState, SERVICE_STOPPED);
+    EXPECT_EQ(state("failed", "").CurrentState, SERVICE_STOPPED);
+    EXPECT_EQ(state("inactive", "start").CurrentState, SERVICE_START_PENDING);  // queued
+    EXPECT_EQ(checkPoint, 1u);
+    TServiceStatus status = state("activating", "start");
+    EXPECT_EQ(status.CurrentState, SERVICE_START_PENDING);
+    EXPECT_EQ(status.CheckPoint, 2u);
+    EXPECT_EQ(status.WaitHint, 1000u);
+    status = state("active", "");
+    EXPECT_EQ(status.CurrentState, SERVICE_RUNNING);
+    EXPECT_EQ(status.CheckPoint, 0u);
+    EXPECT_EQ(state("reloading", "").CurrentState, SERVICE_RUNNING);
+    EXPECT_EQ(state("deactivating", "stop").CurrentState, SERVICE_STOP_PENDING);
+    EXPECT_EQ(state("deactivating", "stop").CheckPoint, 2u);
+    // A pending state whose job is gone stops counting: the console then gives up waiting.
+    EXPECT_EQ(state("deactivating", "").CheckPoint, 0u);
+    EXPECT_EQ(state("inactive", "stop").CurrentState, SERVICE_STOPPED);
+}
+
+TEST(SystemdHost, NotificationsCarryStateWaitHintAndText)
+{
+    TServiceStatus status;
+    status.CurrentState = csStartPending;
+    status.WaitHint = 10000;
+    EXPECT_EQ(ManagerNotification(status), "EXTEND_TIMEOUT_USEC=10000000\nSTATUS=Service starting...");
+    status.CurrentState = csRunning;
+    EXPECT_EQ(ManagerNotification(status), "READY=1\nSTATUS=Service is running");
+    status.CurrentState = csStopPending;
+    EXPECT_EQ(ManagerNotification(status), "STOPPING=1\nEXTEND_TIMEOUT_USEC=10000000\nSTATUS=Service stopping...");
+    status.CurrentState = csStopped;
+    EXPECT_EQ(ManagerNotification(status), "STATUS=Service stopped");
+}
+
+TEST(RelayMessages, FramesSplitAndJoinAtAnyByteBoundary)
+{
+    const std::string body = TRelayWriter().U8(7).U32(0x01020304).Bytes(std::string("a\0b", 3)).Data();
+    const std::string frame = RelayFrame(body);
+    ASSERT_EQ(frame.size(), 4 + 1 + 4 + 4 + 3);
+    EXPECT_EQ(frame.substr(0, 4), std::string("\x0c\0\0\0", 4));
+    std::string buffer;
+    std::string taken;
+    for (char c : frame + frame) {
+        buffer += c;
+        if (TakeRelayFrame(buffer, taken) == TRelayFrame::Whole) {
+            TRelayReader reader(taken);
+            EXPECT_EQ(reader.U8(), 7);
+            EXPECT_EQ(reader.U32(), 0x01020304u);
+            EXPECT_EQ(reader.Bytes(), std::string("a\0b", 3));
+            EXPECT_THROW(reader.U8(), Exception);
+            taken.clear();
+        }
+    }
+    EXPECT_TRUE(buffer.empty());
+    std::string huge = RelayFrame(std::string()).replace(0, 4, std::string("\xff\xff\xff\x7f", 4));
+    EXPECT_EQ(TakeRelayFrame(huge, taken), TRelayFrame::Invalid);
+}
+
+TEST(RemotePipeNames, OnlyAnotherPcGoesToTheRelay)
+{
+    std::string pc, local;
+    EXPECT_FALSE(SplitRemotePipeName("\\\\.\\pipe\\TrSvc2Info", pc, local));
+    EXPECT_FALSE(SplitRemotePipeName("pipe\\TrSvc2Info", pc, local));
+    ASSERT_TRUE(SplitRemotePipeName("\\\\SHOP1\\pipe\\TrSvc2Info", pc, local));
+    EXPECT_EQ(pc, "SHOP1");
+    EXPECT_EQ(local, "\\\\.\\pipe\\TrSvc2Info");
+    EXPECT_TRUE(IsThisPc(""));
+    EXPECT_TRUE(IsThisPc("."));
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    EXPECT_TRUE(IsThisPc(host));
+    EXPECT_FALSE(IsThisPc("SHOP1"));
+}
+
+TEST(ServiceControl, ManagerThatCannotBeReachedRaisesWithTheSystemsText)
+{
+    ::setenv("FERRIX_SERVICE_MANAGER", "user", 1);
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus", 1);
+    try {
+        OpenSCManagerA("");
+        ADD_FAILURE() << "opened a manager that is not there";
+    } catch (const EOSError& e) {
+        EXPECT_STREQ(e.what(), "Cannot connect to the user's service manager: No such file or directory");
+        EXPECT_EQ(e.ErrorCode, ENOENT);
+    }
+    ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    ::unsetenv("FERRIX_SERVICE_MANAGER");
+}
