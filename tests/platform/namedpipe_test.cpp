@@ -342,13 +342,15 @@ TEST(NamedPipeDirectoryRules, DefaultDirectoryOpenToAllIsClosedAgain)
     EXPECT_TRUE(IsSafePipeDirectory("/run/namedpipe"));
 }
 
-// A server of another user in a safe directory (its socket made before it gave up root) gets no
-// request: the client looks at who serves the pipe before it sends.
-TEST(NamedPipeClient, ServerOfAnotherUserGetsNoRequest)
+// The result of one call to a pipe served by user nobody (its socket made before it gave up root)
+// in dir: what the server received ("GOT n") and how the call ended.
+struct TForeignCall {
+    std::string Received;
+    TTimedCall Call;
+};
+
+TForeignCall CallServerOfNobody(const std::string& dir)
 {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "a server of another user needs root";
-    PipeDirectory pipes;
     TempDir work;
     WriteTextFile(work / "server.py", R"(import os, socket, sys
 s = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
@@ -364,21 +366,39 @@ c.settimeout(10)
 data = c.recv(65536)
 with open(sys.argv[3], "w") as f:
     f.write("GOT %d" % len(data))
+if data:
+    c.send(b"pong")
 )");
     ::chmod(work.Path().c_str(), 0777);
-    TChild server = SpawnChild({"/usr/bin/python3", work / "server.py", pipes.SocketPath("Foreign"), work / "ready",
-                                work / "result"});
-    bool reaped = false;
-    const std::shared_ptr<void> reap(nullptr, [&](void*) {
-        if (!reaped)
-            KillChild(server);
-    });
-    ASSERT_TRUE(WaitFor([&] { return FileExists(work / "ready"); }));
+    ::setenv("NAMEDPIPE_DIR", dir.c_str(), 1);
+    TChild server = SpawnChild({"/usr/bin/python3", work / "server.py", dir + "/Foreign", work / "ready", work / "result"});
+    TForeignCall result;
+    if (!WaitFor([&] { return FileExists(work / "ready"); })) {
+        KillChild(server);
+        return result;
+    }
+    result.Call = TimedCall("Foreign", 2000);
+    WaitForExit(server, std::chrono::seconds(10));
+    result.Received = FileExists(work / "result") ? ReadTextFile(work / "result") : "nothing";
+    return result;
+}
 
-    const TTimedCall call = TimedCall("Foreign", 2000);
-    EXPECT_FALSE(call.Ok);
-    EXPECT_EQ(call.Error, PIPE_ERROR_UNTRUSTED_SERVER);
-    reaped = true;
-    EXPECT_TRUE(WaitForExit(server, std::chrono::seconds(10)));
-    EXPECT_EQ(ReadTextFile(work / "result"), "GOT 0");
+// A server of another user gets no request: the client looks at who serves the pipe before it
+// sends. Only a directory that root gave that user (a service running as that user) admits it.
+TEST(NamedPipeClient, ServerOfAnotherUserGetsNoRequest)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a server of another user needs root";
+    PipeDirectory pipes;  // root's
+    const TForeignCall inRootsDirectory = CallServerOfNobody(pipes.Path());
+    EXPECT_FALSE(inRootsDirectory.Call.Ok);
+    EXPECT_EQ(inRootsDirectory.Call.Error, PIPE_ERROR_UNTRUSTED_SERVER);
+    EXPECT_EQ(inRootsDirectory.Received, "GOT 0");
+
+    const std::string given = pipes.Path() + "/nobody";
+    ASSERT_EQ(::mkdir(given.c_str(), 0755), 0);
+    ASSERT_EQ(::chown(given.c_str(), Nobody, Nobody), 0);
+    const TForeignCall inItsOwnDirectory = CallServerOfNobody(given);
+    EXPECT_TRUE(inItsOwnDirectory.Call.Ok) << PipeErrorMessage(inItsOwnDirectory.Call.Error);
+    EXPECT_EQ(inItsOwnDirectory.Received, "GOT 4");
 }
