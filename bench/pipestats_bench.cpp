@@ -124,12 +124,13 @@ void Print(const char* what, int clients, const TRun& run)
 
 }  // namespace
 
-// pipestats_bench [seconds [pipe|bare]]: the second argument measures one side alone, with 4
-// clients, for counting its system calls (strace -c -f).
+// pipestats_bench [seconds [pipe|bare [clients]]]: the second argument measures one side alone
+// (with 4 clients unless given), for counting its system calls (strace -c -f).
 int main(int argc, char** argv)
 {
     const int seconds = argc > 1 ? std::max(std::atoi(argv[1]), 1) : 3;
     const std::string only = argc > 2 ? argv[2] : "";
+    const int onlyClients = argc > 3 ? std::max(std::atoi(argv[3]), 1) : 4;
     std::string dir = (std::filesystem::temp_directory_path() / "pipestats-bench-XXXXXX").string();
     if (::mkdtemp(dir.data()) == nullptr)
         return 1;
@@ -152,8 +153,8 @@ int main(int argc, char** argv)
         const TExchange loop = [&](char* answer) { return BareExchange(bare.Address, request, answer); };
 
         if (!only.empty()) {
-            const TRun run = Measure(4, std::chrono::seconds(seconds), only == "bare" ? loop : pipe);
-            Print(only == "bare" ? "bare loop" : "pipe", 4, run);
+            const TRun run = Measure(onlyClients, std::chrono::seconds(seconds), only == "bare" ? loop : pipe);
+            Print(only == "bare" ? "bare loop" : "pipe", onlyClients, run);
             std::filesystem::remove_all(dir);
             return 0;
         }

@@ -111,15 +111,21 @@ void TPipeServer::Execute()
                 if (result == 0)
                     break;
                 if (result >= 1 && result <= MaxPipeInstances) {
-                    // Every instance found ready in this wait, lowest first.
-                    for (int i = result; i <= MaxPipeInstances; ++i) {
-                        if (!ready[static_cast<size_t>(i)])
-                            continue;
-                        if (i - 1 >= FInstanceCount)
-                            WriteLog(3, "Wrong pipe index");
-                        else
-                            ServeInstance(i - 1);
-                    }
+                    // Every instance found ready in this wait, lowest first: first those that
+                    // take a new client, so that its answer does not wait for the closing of
+                    // connections whose clients have gone.
+                    for (const bool connecting : {true, false})
+                        for (int i = result; i <= MaxPipeInstances; ++i) {
+                            if (!ready[static_cast<size_t>(i)])
+                                continue;
+                            if (i - 1 >= FInstanceCount) {
+                                if (!connecting)
+                                    WriteLog(3, "Wrong pipe index");
+                            } else if ((Instances[i - 1].State == 0) == connecting) {
+                                ServeInstance(i - 1);
+                                ready.reset(static_cast<size_t>(i));
+                            }
+                        }
                 } else if (result != WAIT_TIMEOUT) {
                     WriteLog(3, "Wait error : ");
                     TerminateEvent.WaitFor(WaitErrorPauseMs);
