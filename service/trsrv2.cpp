@@ -10,7 +10,9 @@
 #include "foundation/rasserv.h"
 #include "foundation/trcnst.h"
 #include "foundation/trconfig.h"
+#include "platform/files/copyfile.h"
 #include "platform/files/findfile.h"
+#include "platform/files/newfile.h"
 
 TTransportSvc2* TransportSvc2 = nullptr;
 
@@ -165,6 +167,11 @@ void TTransportSvc2::RenameCorToScb(const std::string& Directory)
             continue;
         const std::string newName = LowerCase(ChangeFileExt(rec.Name, ".scb"));
         const std::string target = Directory + LocalDelimiter + newName;
+        // A read-only file is not deleted: the counting file keeps its name until the old one may
+        // be replaced, and a later pass renames it.
+        const int attributes = GetFileAttributes(target);
+        if (attributes != -1 && (attributes & faReadOnly) != 0)
+            continue;
         if (FileExists(target))
             DeleteFile(target);
         RenameFile(Directory + LocalDelimiter + rec.Name, target);
@@ -237,7 +244,7 @@ bool TTransportSvc2::TransferFile(const std::string& Path, const std::string& /*
                 if (ftp)
                     ForceFtpDirectory("/" + remoteDir);
                 else
-                    ForceLocalDirectory(LocalPath(destination + LocalDelimiter + remoteDir));
+                    PrepareLocalDirectory(LocalPath(destination + LocalDelimiter + remoteDir));
                 CurrentRemoteDir = remoteDir;
             }
             if (ftp)
@@ -267,6 +274,15 @@ void TTransportSvc2::ForceLocalDirectory(const std::string& Path)
     }
 }
 
+void TTransportSvc2::PrepareLocalDirectory(const std::string& Path)
+{
+    ForceLocalDirectory(Path);
+    // What a copy left when the program ended midway goes once per run: no copy of this run
+    // leaves anything behind.
+    if (LeftoversRemoved.insert(Path).second)
+        RemoveNewFileLeftovers(Path);
+}
+
 void TTransportSvc2::ForceFtpDirectory(const std::string& Path)
 {
     if (!FtpForceDir(Path, IdFTP)) {
@@ -275,10 +291,11 @@ void TTransportSvc2::ForceFtpDirectory(const std::string& Path)
     }
 }
 
-// A copy that fails midway leaves the previous file in place, never a torn one.
+// A copy that fails or is cut off midway leaves the previous file in place, never a torn one. A
+// read-only target is refused, as the copy with overwrite this stands for refuses it.
 void TTransportSvc2::CopyLocalFile(const std::string& Source, const std::string& Directory, const std::string& Name)
 {
-    if (!CopyFileWhole(Source, Directory + LocalDelimiter + Name))
+    if (!CopyFile(Source, Directory + LocalDelimiter + Name, false))
         RaiseOSError(errno);
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ public:
     bool TransferActive = false;   // inside the transfer steps of TransferFile
     std::string CurrentRemoteDir;  // remote directory known to exist at the current destination
     std::string ActiveRasConnection;  // phonebook entry this service dialled itself
+    std::set<std::string> LeftoversRemoved;  // local destination directories cleared of copy leftovers
 
     void ServiceCreate();
     void ServiceDestroy();
@@ -37,6 +39,8 @@ public:
     std::string DescribeDestinations();
     void RenameCorToScb(const std::string& Directory);
     void ForceLocalDirectory(const std::string& Path);
+    // ForceLocalDirectory, and once per run the removal of what interrupted copies left there.
+    void PrepareLocalDirectory(const std::string& Path);
     void ForceFtpDirectory(const std::string& Path);
     void CopyLocalFile(const std::string& Source, const std::string& Directory, const std::string& Name);
     void FtpPutFile(const std::string& Source, const std::string& Directory, const std::string& Name);

@@ -1,60 +1,14 @@
 #include "platform/files/filecontent.h"
 
-#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "platform/files/filedescriptor.h"
+#include "platform/files/newfile.h"
 
 namespace {
-
-constexpr int TemporaryNameAttempts = 8;
-
-bool WriteAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-void UnlinkKeepingErrno(const std::string& path)
-{
-    const int saved = errno;
-    ::unlink(path.c_str());
-    errno = saved;
-}
-
-std::string DirectoryOf(const std::string& path)
-{
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// A hidden name beside the file, different for each process and call: ".name.PID.NUMBER.tmp".
-std::string TemporaryNameFor(const std::string& path)
-{
-    static std::atomic<unsigned> counter{0};
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    const size_t slash = path.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    return dir + "." + name + "." + std::to_string(::getpid()) + "." +
-           std::to_string(now.tv_sec * 1000000000LL + now.tv_nsec + counter.fetch_add(1)) + ".tmp";
-}
 
 // The file the replace takes the place of, looked up without following a link.
 struct TTarget {
@@ -83,23 +37,6 @@ bool CheckTarget(const std::string& path, const TReplaceOptions& options, TTarge
     return errno == EACCES && (options.AddedModeBits & S_IWUSR) != 0 && target.Stat.st_uid == ::geteuid();
 }
 
-// An unnamed file in the directory (nothing is left of it after a crash); where the file
-// system has none, a hidden named file beside the target, its name in named.
-int OpenTemporary(const std::string& path, std::string& named)
-{
-    named.clear();
-    const int fd = ::open(DirectoryOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
-        return fd;
-    for (int attempt = 0; attempt < TemporaryNameAttempts; ++attempt) {
-        named = TemporaryNameFor(path);
-        const int out = ::open(named.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (out >= 0 || errno != EEXIST)
-            return out;
-    }
-    return -1;
-}
-
 // Gives the temporary file the target's owner, group and mode, then the content, on disk.
 bool FillTemporary(int fd, const TTarget& target, const TReplaceOptions& options, const void* data, size_t size)
 {
@@ -110,25 +47,7 @@ bool FillTemporary(int fd, const TTarget& target, const TReplaceOptions& options
             ::fchown(fd, static_cast<uid_t>(-1), target.Stat.st_gid);
         mode = (target.Stat.st_mode & 07777) | options.AddedModeBits;
     }
-    return ::fchmod(fd, mode) == 0 && WriteAll(fd, static_cast<const char*>(data), size) && ::fsync(fd) == 0;
-}
-
-// Gives the unnamed file a hidden name beside the target.
-bool LinkTemporary(int fd, const std::string& path, std::string& named)
-{
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    for (int attempt = 0; attempt < TemporaryNameAttempts; ++attempt) {
-        named = TemporaryNameFor(path);
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) == 0)
-            return true;
-        // Without /proc only a process allowed to open any file by its descriptor may link it.
-        if (errno == ENOENT && ::linkat(fd, "", AT_FDCWD, named.c_str(), AT_EMPTY_PATH) == 0)
-            return true;
-        if (errno != EEXIST)
-            break;
-    }
-    named.clear();
-    return false;
+    return ::fchmod(fd, mode) == 0 && WriteAll(fd, data, size) && ::fsync(fd) == 0;
 }
 
 }  // namespace
@@ -169,19 +88,8 @@ bool ReplaceFileContent(const std::string& path, const void* data, size_t size, 
     TTarget target;
     if (!CheckTarget(path, options, target))
         return false;
-    std::string named;
-    const TFileDescriptor file(OpenTemporary(path, named));
-    if (!file.Valid())
-        return false;
-    bool ok = FillTemporary(file.Get(), target, options, data, size);
-    if (ok && named.empty())
-        ok = LinkTemporary(file.Get(), path, named);
-    // rename never follows a link at the target's name: it replaces the name itself.
-    if (ok && ::rename(named.c_str(), path.c_str()) == 0)
-        return true;
-    if (!named.empty())
-        UnlinkKeepingErrno(named);
-    return false;
+    TNewFile file(path, 0600);
+    return file.Valid() && FillTemporary(file.Get(), target, options, data, size) && file.Replace();
 }
 
 bool AppendFileLine(const std::string& path, std::string_view line, mode_t newFileMode)

@@ -15,7 +15,15 @@ public:
     TFileDescriptor& operator=(const TFileDescriptor&) = delete;
     int Get() const { return Fd; }
     bool Valid() const { return Fd >= 0; }
+    // Closes now and tells whether the close succeeded: a network file system may report a
+    // failed deferred write only here.
+    bool Close()
+    {
+        const int fd = Fd;
+        Fd = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
 
 private:
-    const int Fd;
+    int Fd;
 };

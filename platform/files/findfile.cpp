@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -34,93 +33,6 @@ void FillRecord(std::string name, const struct stat& st, TSearchRec& rec)
     rec.Size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
     rec.Time = TimespecToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
     rec.Attr = AttributesOf(rec.Name, st);
-}
-
-bool WriteAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-void CloseKeepingErrno(int fd)
-{
-    const int saved = errno;
-    ::close(fd);
-    errno = saved;
-}
-
-void UnlinkKeepingErrno(const std::string& path)
-{
-    const int saved = errno;
-    ::unlink(path.c_str());
-    errno = saved;
-}
-
-// Opens a regular file to copy from; -1 with errno set otherwise.
-int OpenCopySource(const std::string& source, struct stat& st)
-{
-    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        return -1;
-    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int saved = S_ISREG(st.st_mode) ? errno : EISDIR;
-        ::close(in);
-        errno = saved;
-        return -1;
-    }
-    return in;
-}
-
-// Copies the rest of in into out, gives out the source's time stamp, as a Windows copy does, and
-// closes out. Sets errno on failure.
-bool CopyContent(int in, const struct stat& st, int out)
-{
-    char buffer[65536];
-    bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(in, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        if (!WriteAll(out, buffer, static_cast<size_t>(n))) {
-            ok = false;
-            break;
-        }
-    }
-    int saved = errno;
-    if (ok) {
-        const timespec times[2] = {st.st_atim, st.st_mtim};
-        ::futimens(out, times);
-    }
-    if (::close(out) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
-    errno = saved;
-    return ok;
-}
-
-constexpr int TemporaryNameAttempts = 8;
-
-// A hidden name beside target, different for each process and call: ".name.PID.NANOSECONDS.tmp".
-std::string TemporaryNameFor(const std::string& target)
-{
-    timespec now {};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return ExtractFilePath(target) + "." + ExtractFileName(target) + "." + std::to_string(::getpid()) + "." +
-           std::to_string(now.tv_sec * 1000000000LL + now.tv_nsec) + ".tmp";
 }
 
 }  // namespace
@@ -215,63 +127,6 @@ bool ForceDirectories(const std::string& path)
     if (!parent.empty() && parent != trimmed && !ForceDirectories(parent))
         return false;
     return ::mkdir(trimmed.c_str(), 0777) == 0 || (errno == EEXIST && DirectoryExists(trimmed));
-}
-
-bool CopyFile(const std::string& source, const std::string& target, bool failIfExists)
-{
-    struct stat st {};
-    const int in = OpenCopySource(source, st);
-    if (in < 0)
-        return false;
-    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (failIfExists ? O_EXCL : 0);
-    const int out = ::open(target.c_str(), flags, 0666);
-    if (out < 0) {
-        CloseKeepingErrno(in);
-        return false;
-    }
-    const bool ok = CopyContent(in, st, out);
-    CloseKeepingErrno(in);
-    return ok;
-}
-
-bool CopyFileWhole(const std::string& source, const std::string& target)
-{
-    struct stat st {};
-    const int in = OpenCopySource(source, st);
-    if (in < 0)
-        return false;
-    // A new file: written under its name, and removed again when the copy fails.
-    int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (out >= 0) {
-        const bool ok = CopyContent(in, st, out);
-        if (!ok)
-            UnlinkKeepingErrno(target);
-        CloseKeepingErrno(in);
-        return ok;
-    }
-    if (errno != EEXIST) {
-        CloseKeepingErrno(in);
-        return false;
-    }
-    // An existing file: the copy goes to a temporary name beside it and replaces it once whole.
-    std::string temp;
-    for (int attempt = 0; out < 0 && attempt < TemporaryNameAttempts; ++attempt) {
-        temp = TemporaryNameFor(target);
-        out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (out < 0 && errno != EEXIST)
-            break;
-    }
-    if (out < 0) {
-        CloseKeepingErrno(in);
-        return false;
-    }
-    bool ok = CopyContent(in, st, out);
-    if (ok && ::rename(temp.c_str(), target.c_str()) != 0)
-        ok = false;
-    if (!ok)
-        UnlinkKeepingErrno(temp);
-    CloseKeepingErrno(in);
-    return ok;
 }
 
 bool RenameFile(const std::string& from, const std::string& to)

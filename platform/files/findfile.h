@@ -44,12 +44,6 @@ bool SetFileAttributesNormal(const std::string& path);  // adds the owner write 
 
 // Creates the directory and every missing parent; true when it exists afterwards.
 bool ForceDirectories(const std::string& path);
-// Copies a file, replacing the target unless failIfExists; sets errno on failure.
-bool CopyFile(const std::string& source, const std::string& target, bool failIfExists);
-// Copies a file so that a failed copy leaves no partial target: a new target is removed again, an
-// existing one is replaced only once the copy is whole (through a hidden temporary file beside it
-// and a rename). Keeps the source's time stamp; sets errno on failure.
-bool CopyFileWhole(const std::string& source, const std::string& target);
 bool RenameFile(const std::string& from, const std::string& to);
 bool DeleteFile(const std::string& path);
 

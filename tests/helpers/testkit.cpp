@@ -1,6 +1,8 @@
 #include "testkit.h"
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -10,7 +12,12 @@
 #include <pwd.h>
 #include <sstream>
 #include <stdexcept>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -146,6 +153,66 @@ int RunAsUnprivileged(const std::function<int()>& step)
 int RunInChild(const std::function<int()>& step)
 {
     return RunChild(step, false);
+}
+
+std::string PatternBytes(size_t size, unsigned seed)
+{
+    std::string text(size, '\0');
+    uint32_t x = seed * 2654435761u + 1;
+    for (char& c : text) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 24);
+    }
+    return text;
+}
+
+std::string HostName()
+{
+    char buffer[256] = {};
+    ::gethostname(buffer, sizeof buffer - 1);
+    return buffer;
+}
+
+namespace {
+
+// A seccomp filter for the calling thread: openat with O_TMPFILE fails with EOPNOTSUPP.
+bool RefuseUnnamedFiles()
+{
+#if defined(__x86_64__)
+    constexpr uint32_t arch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+    constexpr uint32_t arch = AUDIT_ARCH_AARCH64;
+#else
+    return false;
+#endif
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, arch, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        // The flags' low half (little-endian): the bit that makes O_TMPFILE of O_DIRECTORY.
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_TMPFILE & ~O_DIRECTORY, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EOPNOTSUPP & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+    // Both belong to the calling thread alone.
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+}  // namespace
+
+void RunWithoutUnnamedFiles(const std::function<void()>& step)
+{
+    std::thread thread([&step] {
+        if (!RefuseUnnamedFiles())
+            throw std::runtime_error(std::string("cannot refuse unnamed files: ") + std::strerror(errno));
+        step();
+    });
+    thread.join();
 }
 
 SmallFileSystem::SmallFileSystem(size_t bytes)

@@ -32,6 +32,17 @@ std::string ReadTextFile(const std::string& path);
 // Sets a file's last-write time (UTC seconds since 1970 and milliseconds).
 void SetFileTime(const std::string& path, int64_t unixSeconds, int milliseconds = 0);
 
+// Bytes that differ from seed to seed and along the text, so that a piece of a file copied twice,
+// left out or cut off shows.
+std::string PatternBytes(size_t size, unsigned seed);
+// This machine's host name.
+std::string HostName();
+
+// Runs step on a thread of its own on which the system refuses unnamed files (an open with
+// O_TMPFILE fails with EOPNOTSUPP), as a file system without them does; the test's other
+// threads are not affected.
+void RunWithoutUnnamedFiles(const std::function<void()>& step);
+
 // The messages of a log file, without the date and time in front of each line.
 std::vector<std::string> LogMessages(const std::string& path);
 

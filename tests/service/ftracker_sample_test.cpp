@@ -10,6 +10,7 @@
 #include "childproc.h"
 #include "ftsrvkit.h"
 #include "pipekit.h"
+#include "platform/files/copyfile.h"
 #include "platform/files/findfile.h"
 #include "foundation/pipeproto.h"
 

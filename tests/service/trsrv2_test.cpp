@@ -109,6 +109,26 @@ TEST_F(TransportService, RenameCorToScbReplacesAndLeavesOtherEntriesAlone)
     EXPECT_NO_THROW(Svc.RenameCorToScb(Dir / "missing"));
 }
 
+// A read-only counting file is not deleted: the new one keeps its name until the old one may be
+// replaced.
+TEST_F(TransportService, RenameCorToScbLeavesAReadOnlyCountingFileAlone)
+{
+    const std::string dir = Dir / "comptage";
+    fs::create_directories(dir);
+    WriteTextFile(dir + "/R0412.COR", "new");
+    WriteTextFile(dir + "/r0412.scb", "old");
+    fs::permissions(dir + "/r0412.scb", fs::perms::owner_read | fs::perms::group_read);
+
+    Svc.RenameCorToScb(dir);
+    EXPECT_EQ(ReadTextFile(dir + "/r0412.scb"), "old");
+    EXPECT_EQ(ReadTextFile(dir + "/R0412.COR"), "new");
+
+    fs::permissions(dir + "/r0412.scb", fs::perms::owner_write, std::filesystem::perm_options::add);
+    Svc.RenameCorToScb(dir);
+    EXPECT_EQ(ReadTextFile(dir + "/r0412.scb"), "new");
+    EXPECT_FALSE(fs::exists(dir + "/R0412.COR"));
+}
+
 TEST_F(TransportService, DestinationsAndRemoteDirectories)
 {
     Config().Transport = TRANSPORT_FTP;

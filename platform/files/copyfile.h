@@ -1,0 +1,13 @@
+// Copying a file so that its target is never seen torn: the copy is a new file (newfile.h) that
+// takes the target's name only once it is whole, by the kernel's in-place copy where the two
+// files allow it. A failed or interrupted copy leaves the previous target, or none.
+#pragma once
+
+#include <string>
+
+// Copies source to target with the source's access and modification times, replacing an existing
+// target unless failIfExists (then EEXIST). An existing target without the owner write bit is a
+// read-only file and is refused with EACCES, also for root. A source that is not a regular file
+// (a symbolic link among them) is refused; a target that is a symbolic link is replaced, never
+// written through. Sets errno on failure.
+bool CopyFile(const std::string& source, const std::string& target, bool failIfExists);

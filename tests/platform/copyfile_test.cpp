@@ -1,0 +1,159 @@
+// The file copy: whole or not at all under the target's name, with the source's times, refusing
+// read-only targets and links, across file systems (the kernel copy's fallback) and on a file
+// system without unnamed files (the named temporary).
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/files/copyfile.h"
+#include "testkit.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> Names(const std::string& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Copies source to target in dir and checks that the copy, the source's times and nothing else
+// are there; then replaces it with other content. Shared by the file systems below.
+void CopyAndReplace(const std::string& from, const std::string& dir)
+{
+    const std::string big = PatternBytes(3 * 1024 * 1024 + 17, 1);
+    WriteTextFile(from + "/big.bin", big);
+    SetFileTime(from + "/big.bin", 1700000000, 250);
+    ASSERT_TRUE(CopyFile(from + "/big.bin", dir + "/big.bin", false)) << strerror(errno);
+    EXPECT_TRUE(ReadTextFile(dir + "/big.bin") == big);
+    EXPECT_EQ(fs::last_write_time(dir + "/big.bin"), fs::last_write_time(from + "/big.bin"));
+
+    const std::string other = PatternBytes(100 * 1024, 2);
+    WriteTextFile(from + "/other.bin", other);
+    ASSERT_TRUE(CopyFile(from + "/other.bin", dir + "/big.bin", false)) << strerror(errno);
+    EXPECT_TRUE(ReadTextFile(dir + "/big.bin") == other);
+
+    errno = 0;
+    EXPECT_FALSE(CopyFile(from + "/big.bin", dir + "/big.bin", true));
+    EXPECT_EQ(errno, EEXIST);
+    ASSERT_TRUE(CopyFile(from + "/big.bin", dir + "/new.bin", true)) << strerror(errno);
+    EXPECT_TRUE(ReadTextFile(dir + "/new.bin") == big);
+    EXPECT_TRUE(ReadTextFile(dir + "/big.bin") == other);
+}
+
+}  // namespace
+
+TEST(CopyFile, CopiesWholeWithTheSourceTimesAndLeavesNothingElse)
+{
+    TempDir dir;
+    fs::create_directories(dir / "to");
+    CopyAndReplace(dir.Path(), dir / "to");
+    EXPECT_EQ(Names(dir / "to"), (std::vector<std::string>{"big.bin", "new.bin"}));
+
+    // An empty file and a file given to an unwritable place.
+    WriteTextFile(dir / "empty", "");
+    ASSERT_TRUE(CopyFile(dir / "empty", dir / "to/empty", false));
+    EXPECT_EQ(fs::file_size(dir / "to/empty"), 0u);
+    errno = 0;
+    EXPECT_FALSE(CopyFile(dir / "empty", dir / "missing/empty", false));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(CopyFile(dir / "to", dir / "dir-copy", false));
+    EXPECT_FALSE(fs::exists(dir / "dir-copy"));
+}
+
+// Without its owner write bit a file is read-only: no copy replaces it, not even root's, until the
+// bit is back.
+TEST(CopyFile, RefusesAReadOnlyTargetUntilItsWriteBitIsBack)
+{
+    TempDir dir;
+    WriteTextFile(dir / "source", "new content");
+    WriteTextFile(dir / "target", "kept");
+    ASSERT_EQ(chmod((dir / "target").c_str(), 0444), 0);
+
+    errno = 0;
+    EXPECT_FALSE(CopyFile(dir / "source", dir / "target", false));
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(ReadTextFile(dir / "target"), "kept");
+    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"source", "target"}));
+
+    ASSERT_EQ(chmod((dir / "target").c_str(), 0644), 0);
+    EXPECT_TRUE(CopyFile(dir / "source", dir / "target", false));
+    EXPECT_EQ(ReadTextFile(dir / "target"), "new content");
+}
+
+// A link as source is refused; a link as target is replaced by the copy, and the file it pointed
+// at keeps its content.
+TEST(CopyFile, NeverReadsOrWritesThroughALink)
+{
+    TempDir dir;
+    WriteTextFile(dir / "secret", "secret");
+    WriteTextFile(dir / "source", "data");
+    fs::create_symlink(dir / "secret", dir / "link-source");
+    fs::create_symlink(dir / "secret", dir / "link-target");
+
+    errno = 0;
+    EXPECT_FALSE(CopyFile(dir / "link-source", dir / "copy", false));
+    EXPECT_EQ(errno, ELOOP);
+    EXPECT_FALSE(fs::exists(dir / "copy"));
+
+    ASSERT_TRUE(CopyFile(dir / "source", dir / "link-target", false));
+    EXPECT_FALSE(fs::is_symlink(dir / "link-target"));
+    EXPECT_EQ(ReadTextFile(dir / "link-target"), "data");
+    EXPECT_EQ(ReadTextFile(dir / "secret"), "secret");
+}
+
+// From a tmpfs to the test's own file system the kernel's copy refuses (EXDEV): the copy goes on
+// through a buffer.
+TEST(CopyFile, CopiesAcrossFileSystems)
+{
+    struct stat shm{}, tmp{};
+    TempDir dir;
+    if (stat("/dev/shm", &shm) != 0 || stat(dir.Path().c_str(), &tmp) != 0 || shm.st_dev == tmp.st_dev)
+        GTEST_SKIP() << "no second file system at /dev/shm";
+    char pattern[] = "/dev/shm/copyfile-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string from = pattern;
+    CopyAndReplace(from, dir.Path());
+    fs::remove_all(from);
+    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"big.bin", "new.bin"}));
+}
+
+// Where the file system has no unnamed files the copy is written under a temporary name and
+// renamed, and still leaves nothing else behind.
+TEST(CopyFile, WorksWhereTheFileSystemHasNoUnnamedFiles)
+{
+    TempDir dir;
+    const std::string to = dir / "to";
+    fs::create_directories(to);
+    RunWithoutUnnamedFiles([&] { CopyAndReplace(dir.Path(), to); });
+    EXPECT_EQ(Names(to), (std::vector<std::string>{"big.bin", "new.bin"}));
+
+    // A copy that fails midway (at the file size limit) removes its temporary name again.
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = old;
+    limited.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    int error = 0;
+    RunWithoutUnnamedFiles([&] {
+        EXPECT_FALSE(CopyFile(dir / "big.bin", to + "/big.bin", false));
+        error = errno;
+    });
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(error, EFBIG);
+    EXPECT_EQ(Names(to), (std::vector<std::string>{"big.bin", "new.bin"}));
+}
