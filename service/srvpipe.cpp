@@ -1,6 +1,7 @@
 #include "service/srvpipe.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <span>
 
@@ -13,15 +14,21 @@ TSecurityAttributes OwnerPipeSecurityAttributes;
 
 namespace {
 
-// Socket files every user may open; the settings pipe admits only its own user and root.
+// The statistics socket is open to every user; the settings socket only to its own user and root
+// (and the peer check refuses everyone else all the same).
 const TPipeSecurityDescriptor AnyUserDescriptor{0666, false};
-const TPipeSecurityDescriptor OwnerDescriptor{0666, true};
+const TPipeSecurityDescriptor OwnerDescriptor{0600, true};
 
 // Runs at program start.
 [[maybe_unused]] const bool PipeSecurityReady = (InitPipeSecurity(), true);
 
 // After a failed wait the loop pauses this long (or until stopped) instead of spinning.
 constexpr int WaitErrorPauseMs = 500;
+// Operations of one instance that complete at once are followed without a new wait, up to this
+// many, so that one busy client cannot hold up the others.
+constexpr int StepsWithoutWait = 4;
+
+using Clock = std::chrono::steady_clock;
 
 }  // namespace
 
@@ -97,28 +104,84 @@ void TPipeServer::Execute()
 {
     try {
         if (CreateInstances()) {
+            const std::span<TWaitHandle* const> handles(WaitHandles.data(), static_cast<size_t>(FInstanceCount) + 1);
+            TReadyHandles ready;
             while (!Terminated) {
-                const int result = WaitForAnyObject(std::span(WaitHandles.data(), static_cast<size_t>(FInstanceCount) + 1));
+                const int result = WaitForAnyObject(handles, NextTimeoutMs(), &ready);
                 if (result == 0)
                     break;
                 if (result >= 1 && result <= MaxPipeInstances) {
-                    const int index = result - 1;
-                    if (index >= FInstanceCount) {
-                        WriteLog(3, "Wrong pipe index");
-                        continue;
-                    }
-                    if (CompletePendingIo(index))
-                        StartNextIo(index);
-                } else {
+                    // Every instance found ready in this wait, lowest first: first those that
+                    // take a new client, so that its answer does not wait for the closing of
+                    // connections whose clients have gone.
+                    for (const bool connecting : {true, false})
+                        for (int i = result; i <= MaxPipeInstances; ++i) {
+                            if (!ready[static_cast<size_t>(i)])
+                                continue;
+                            if (i - 1 >= FInstanceCount) {
+                                if (!connecting)
+                                    WriteLog(3, "Wrong pipe index");
+                            } else if ((Instances[i - 1].State == 0) == connecting) {
+                                ServeInstance(i - 1);
+                                ready.reset(static_cast<size_t>(i));
+                            }
+                        }
+                } else if (result != WAIT_TIMEOUT) {
                     WriteLog(3, "Wait error : ");
                     TerminateEvent.WaitFor(WaitErrorPauseMs);
                 }
+                DropLateClients();
             }
         }
     } catch (const std::exception& e) {
         WriteLog(3, e.what());
     }
     CloseInstances();
+}
+
+void TPipeServer::ServeInstance(int index)
+{
+    for (int step = 0; step < StepsWithoutWait; ++step) {
+        if (CompletePendingIo(index))
+            StartNextIo(index);
+        if (!Instances[index].Pipe.Signalled())
+            return;
+    }
+}
+
+// Until the earliest deadline of a pending read or write; -1 when there is none.
+int TPipeServer::NextTimeoutMs() const
+{
+    bool any = false;
+    Clock::time_point earliest{};
+    for (int i = 0; i < FInstanceCount; ++i) {
+        const TPipeInstance& instance = Instances[i];
+        if (instance.PendingIo && instance.State != 0 && (!any || instance.Deadline < earliest)) {
+            earliest = instance.Deadline;
+            any = true;
+        }
+    }
+    if (!any)
+        return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(earliest - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// A client that has not sent its request in time is a failed connection; one that does not take
+// its answer in time, a failed write. Either way the instance listens again.
+void TPipeServer::DropLateClients()
+{
+    const Clock::time_point now = Clock::now();
+    for (int i = 0; i < FInstanceCount; ++i) {
+        TPipeInstance& instance = Instances[i];
+        if (!instance.PendingIo || instance.State == 0 || now < instance.Deadline)
+            continue;
+        if (instance.State == 1)
+            ++Statistics->ConnErrors;
+        else
+            ++Statistics->WriteErrors;
+        DisconnectAndReconnect(i);
+    }
 }
 
 bool TPipeServer::CreateInstances()
@@ -179,6 +242,7 @@ void TPipeServer::ConnectToNewClient(int index)
     }
     instance.PendingIo = pending;
     instance.State = pending ? 0 : 1;
+    instance.Answered = false;
 }
 
 bool TPipeServer::CompletePendingIo(int index)
@@ -209,6 +273,7 @@ bool TPipeServer::CompletePendingIo(int index)
         ++Statistics->Requests;
         Statistics->BytesReceived += count;
         instance.RequestLength = count;
+        instance.RequestFilled = count;
         instance.State = 2;
         break;
     case 2:
@@ -220,6 +285,7 @@ bool TPipeServer::CompletePendingIo(int index)
         ++Statistics->Answers;
         Statistics->BytesSent += count;
         instance.State = 1;
+        instance.Answered = true;
         break;
     }
     return true;
@@ -231,17 +297,23 @@ void TPipeServer::StartNextIo(int index)
     uint32_t count = 0;
     switch (instance.State) {
     case 1: {
+        // The buffer is all zero before each read: only what the last read filled is cleared.
         instance.RequestLength = 0;
-        instance.Request.fill(0);
-        const TPipeIo result = instance.Pipe.ReadFile(instance.Request.data(), PipeBufferSize, count);
+        std::fill_n(instance.Request.begin(), instance.RequestFilled, uint8_t{0});
+        instance.RequestFilled = PipeBufferSize;  // until a read tells how much it filled
+        // Right after an answer the client cannot have sent its next request: wait for it
+        // instead of looking first.
+        const TPipeIo result = instance.Pipe.ReadFile(instance.Request.data(), PipeBufferSize, count, !instance.Answered);
         if (result == TPipeIo::Completed && count > 0) {
             ++Statistics->Requests;
             Statistics->BytesReceived += count;
             instance.RequestLength = count;
+            instance.RequestFilled = count;
             instance.PendingIo = false;
             instance.State = 2;
         } else if (result == TPipeIo::Pending) {
             instance.PendingIo = true;
+            instance.Deadline = Clock::now() + std::chrono::milliseconds(ClientTimeoutMs.load());
         } else {
             DisconnectAndReconnect(index);
         }
@@ -259,8 +331,10 @@ void TPipeServer::StartNextIo(int index)
             Statistics->BytesSent += count;
             instance.PendingIo = false;
             instance.State = 1;
+            instance.Answered = true;
         } else if (result == TPipeIo::Pending) {
             instance.PendingIo = true;
+            instance.Deadline = Clock::now() + std::chrono::milliseconds(ClientTimeoutMs.load());
         } else {
             ++Statistics->WriteErrors;
             DisconnectAndReconnect(index);

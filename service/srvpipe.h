@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,6 +20,10 @@
 // Size of the request and the answer buffer of an instance, the longest message served.
 constexpr int PipeBufferSize = PipeMessageSize;
 constexpr int MaxPipeInstances = 64;
+// A client has this long to send its request (from its connection or the last answer), and to
+// take an answer that the connection cannot hold; then it is dropped, so that idle clients cannot
+// hold every instance of a pipe.
+constexpr int PipeClientTimeoutMs = 5000;
 
 // Built at program start by InitPipeSecurity: every user may connect...
 extern TSecurityAttributes PipeSecurityAttributes;
@@ -60,10 +65,13 @@ struct TPipeInstance {
     TNamedPipeInstance Pipe;  // the connection and its current operation
     std::array<uint8_t, PipeBufferSize> Request{};
     uint32_t RequestLength = 0;
+    uint32_t RequestFilled = 0;  // bytes of Request that the last read may have written
     std::array<uint8_t, PipeBufferSize> Answer{};
     int AnswerLength = 0;
     uint8_t State = 0;  // 0 connecting, 1 reading, 2 writing
     bool PendingIo = false;
+    bool Answered = false;  // the last operation wrote an answer: the next request cannot be there yet
+    std::chrono::steady_clock::time_point Deadline{};  // of a pending read or write
 };
 
 class TPipeServer {
@@ -92,6 +100,9 @@ public:
     virtual void HandleRequest(const uint8_t* request, int requestLength, uint8_t* answer, int maxAnswer,
                                int& answerLength, bool& useDefaultAnswer);
 
+    // How long a client may leave a request or an answer pending (PipeClientTimeoutMs unless set).
+    void SetClientTimeout(int milliseconds) { ClientTimeoutMs = milliseconds; }
+
     int InstanceCount() const { return FInstanceCount; }
     const std::string& PipeName() const { return FPipeName; }
 
@@ -107,6 +118,9 @@ protected:
 
 private:
     void Execute();
+    void ServeInstance(int index);
+    int NextTimeoutMs() const;
+    void DropLateClients();
     bool CreateInstances();
     void CloseInstances();
     void ConnectToNewClient(int index);
@@ -119,6 +133,7 @@ private:
     const TSecurityAttributes* SecurityAttributes = nullptr;
     TEvent TerminateEvent;
     std::atomic<bool> Terminated{false};
+    std::atomic<int> ClientTimeoutMs{PipeClientTimeoutMs};
     std::string FPipeName;
     TNamedPipe Pipe;
     std::unique_ptr<TPipeInstance[]> Instances;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -13,24 +14,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "base/sysutils.h"
-#include "platform/files/findfile.h"
-#include "platform/remote/relayclient.h"
+#include "platform/files/filedescriptor.h"
 
 namespace {
 
-thread_local int LastPipeError = 0;
-
-constexpr const char* DefaultPipeDirectory = "/run/namedpipe";
-constexpr const char* FallbackPipeDirectory = "/tmp/namedpipe";
-
-// A directory every user may put pipes into (sticky, as /tmp); true when it exists afterwards.
-bool MakeSharedDirectory(const char* path)
-{
-    if (::mkdir(path, 0755) == 0)
-        return ::chmod(path, 01777) == 0 || DirectoryExists(path);
-    return errno == EEXIST && DirectoryExists(path);
-}
+using Clock = std::chrono::steady_clock;
 
 bool FillAddress(const std::string& path, sockaddr_un& address, socklen_t& length)
 {
@@ -50,18 +38,32 @@ bool WouldBlock(int error)
     return error == EAGAIN || error == EWOULDBLOCK;
 }
 
-// A socket file whose server is gone refuses connections; such a file is removed.
-bool RemoveStaleSocket(const std::string& path, const sockaddr_un& address, socklen_t length)
+bool IsOtherUser(uid_t owner)
+{
+    return owner != 0 && owner != ::geteuid();
+}
+
+// A socket file whose server is gone refuses connections.
+bool IsStaleSocket(const sockaddr_un& address, socklen_t length)
+{
+    const TFileDescriptor probe(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    return probe.Valid() && ::connect(probe.Get(), reinterpret_cast<const sockaddr*>(&address), length) != 0 &&
+           errno == ECONNREFUSED;
+}
+
+// Frees the socket's path for bind: removes an entry of another user (only a directory that was
+// once open to all can hold one) and a socket of ours whose server is gone. False with errno
+// (EADDRINUSE for what is kept: a served pipe, a file, a link of ours).
+bool ClearSocketPath(const std::string& path, const sockaddr_un& address, socklen_t length)
 {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode))
-        return false;
-    const int probe = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (probe < 0)
-        return false;
-    const bool stale = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), length) != 0 && errno == ECONNREFUSED;
-    ::close(probe);
-    return stale && ::unlink(path.c_str()) == 0;
+    if (::lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT;
+    const bool removable = IsOtherUser(st.st_uid) || (S_ISSOCK(st.st_mode) && IsStaleSocket(address, length));
+    if (removable && ::unlink(path.c_str()) == 0)
+        return true;
+    errno = EADDRINUSE;
+    return false;
 }
 
 // One receive of a whole message; a message longer than the buffer is consumed and reported.
@@ -88,6 +90,15 @@ ssize_t SendMessage(int fd, const void* buffer, uint32_t size, int flags)
     return n;
 }
 
+// Milliseconds left until the deadline for poll: -1 for none, 0 once it has passed.
+int MillisecondsLeft(bool hasDeadline, Clock::time_point deadline)
+{
+    if (!hasDeadline)
+        return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
 bool IsReady(const pollfd& fd, bool signalled)
 {
     return signalled || (fd.revents & (fd.events | POLLHUP | POLLERR | POLLNVAL)) != 0;
@@ -95,94 +106,35 @@ bool IsReady(const pollfd& fd, bool signalled)
 
 }  // namespace
 
-int GetLastPipeError()
-{
-    return LastPipeError;
-}
-
-void SetLastPipeError(int code)
-{
-    LastPipeError = code;
-}
-
-std::string PipeErrorMessage(int code)
-{
-    switch (code) {
-    case PIPE_ERROR_BAD_NAME:
-        return "The pipe name is not of the form \\\\.\\pipe\\NAME";
-    case PIPE_ERROR_REMOTE:
-        return ferrix::RemotePipeErrorMessage();
-    case PIPE_ERROR_REFUSED:
-        return "The pipe refused the connection: every instance is busy or the client is not admitted";
-    case PIPE_ERROR_NO_ANSWER:
-        return "The pipe was closed without an answer";
-    case PIPE_ERROR_MORE_DATA:
-        return "The answer is longer than the receive buffer";
-    case PIPE_ERROR_ACCESS_DENIED:
-        return "The client's user may not use this pipe";
-    default:
-        return SysErrorMessage(code);
-    }
-}
-
-std::string NamedPipeDirectory()
-{
-    const char* configured = std::getenv("NAMEDPIPE_DIR");
-    if (configured != nullptr && *configured != '\0') {
-        ForceDirectories(configured);
-        return configured;
-    }
-    if (MakeSharedDirectory(DefaultPipeDirectory))
-        return DefaultPipeDirectory;
-    MakeSharedDirectory(FallbackPipeDirectory);
-    return FallbackPipeDirectory;
-}
-
-bool NamedPipeSocketPath(const std::string& pipeName, std::string& path)
-{
-    // "\\" server "\" "pipe" "\" name
-    const size_t serverEnd = pipeName.rfind("\\\\", 0) == 0 ? pipeName.find('\\', 2) : std::string::npos;
-    const size_t pipeEnd = serverEnd == std::string::npos ? serverEnd : pipeName.find('\\', serverEnd + 1);
-    if (pipeEnd == std::string::npos || serverEnd == 2 ||
-        !SameText(pipeName.substr(serverEnd + 1, pipeEnd - serverEnd - 1), "pipe")) {
-        SetLastPipeError(PIPE_ERROR_BAD_NAME);
-        return false;
-    }
-    if (pipeName.compare(2, serverEnd - 2, ".") != 0) {
-        SetLastPipeError(PIPE_ERROR_REMOTE);
-        return false;
-    }
-    const std::string name = pipeName.substr(pipeEnd + 1);
-    if (name.empty() || name == "." || name == ".." || name.find_first_of(std::string("/\\\0", 3)) != std::string::npos) {
-        SetLastPipeError(PIPE_ERROR_BAD_NAME);
-        return false;
-    }
-    path = NamedPipeDirectory() + "/" + name;
-    if (path.size() >= sizeof(sockaddr_un::sun_path)) {
-        SetLastPipeError(ENAMETOOLONG);
-        return false;
-    }
-    return true;
-}
-
 // ---- waiting
 
-int WaitForAnyObject(std::span<TWaitHandle* const> handles)
+int WaitForAnyObject(std::span<TWaitHandle* const> handles, int timeoutMs, TReadyHandles* ready)
 {
     if (handles.size() > MAXIMUM_WAIT_OBJECTS) {
         SetLastPipeError(EINVAL);
         return -1;
     }
     const size_t count = handles.size();
+    const bool hasDeadline = timeoutMs >= 0;
+    const Clock::time_point deadline = hasDeadline ? Clock::now() + std::chrono::milliseconds(timeoutMs) : Clock::time_point{};
     std::array<pollfd, 2 * MAXIMUM_WAIT_OBJECTS> fds{};
     std::array<const TNamedPipe*, MAXIMUM_WAIT_OBJECTS> pipes{};
     std::array<bool, MAXIMUM_WAIT_OBJECTS> listening{};
 
+    // The lowest signalled handle, and all of them into ready.
     const auto firstReady = [&]() {
+        int first = -1;
+        if (ready != nullptr)
+            ready->reset();
         for (size_t i = 0; i < count; ++i)
-            if (IsReady(fds[i], handles[i]->Signalled))
-                return static_cast<int>(i);
-        return -1;
+            if (IsReady(fds[i], handles[i]->Signalled)) {
+                if (first < 0)
+                    first = static_cast<int>(i);
+                if (ready == nullptr)
+                    break;
+                ready->set(i);
+            }
+        return first;
     };
 
     for (;;) {
@@ -192,7 +144,7 @@ int WaitForAnyObject(std::span<TWaitHandle* const> handles)
             const TWaitHandle* h = handles[i];
             fds[i] = {h->Fd, h->Events, 0};
             anySignalled = anySignalled || h->Signalled;
-            if (h->Pipe == nullptr || h->Pipe->Fd < 0)
+            if (h->Pipe == nullptr || !h->Pipe->Created())
                 continue;
             size_t p = 0;
             while (p < pipeCount && pipes[p] != h->Pipe)
@@ -209,19 +161,21 @@ int WaitForAnyObject(std::span<TWaitHandle* const> handles)
         for (size_t p = 0; p < pipeCount; ++p)
             if (!listening[p]) {
                 refusing[total - count] = pipes[p];
-                fds[total++] = {pipes[p]->Fd, POLLIN, 0};
+                fds[total++] = {pipes[p]->Fd(), POLLIN, 0};
             }
 
-        int rc = ::poll(fds.data(), total, anySignalled ? 0 : -1);
+        int rc = ::poll(fds.data(), total, anySignalled ? 0 : MillisecondsLeft(hasDeadline, deadline));
         if (rc < 0) {
             if (errno == EINTR)
                 continue;
             SetLastPipeError(errno);
             return -1;
         }
-        int ready = firstReady();
-        if (ready >= 0)
-            return ready;
+        int first = firstReady();
+        if (first >= 0)
+            return first;
+        if (rc == 0)
+            return WAIT_TIMEOUT;
         // Only clients of a pipe without a listening instance. A client that has just closed one
         // connection and opened the next must find its old instance free, so look again first.
         rc = ::poll(fds.data(), total, 0);
@@ -229,9 +183,9 @@ int WaitForAnyObject(std::span<TWaitHandle* const> handles)
             SetLastPipeError(errno);
             return -1;
         }
-        ready = firstReady();
-        if (ready >= 0)
-            return ready;
+        first = firstReady();
+        if (first >= 0)
+            return first;
         for (size_t k = count; k < total; ++k)
             if (fds[k].revents != 0 && !refusing[k - count]->RefuseWaitingClients())
                 return -1;
@@ -240,20 +194,17 @@ int WaitForAnyObject(std::span<TWaitHandle* const> handles)
 
 // ---- event
 
-TEvent::~TEvent()
-{
-    if (Fd >= 0)
-        ::close(Fd);
-}
+TEvent::~TEvent() = default;
 
 bool TEvent::Create()
 {
-    Fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (Fd < 0) {
+    Descriptor.emplace(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!Descriptor->Valid()) {
         SetLastPipeError(errno);
+        Descriptor.reset();
         return false;
     }
-    Wait.Fd = Fd;
+    Wait.Fd = Fd();
     Wait.Events = POLLIN;
     return true;
 }
@@ -262,7 +213,7 @@ void TEvent::SetEvent()
 {
     const uint64_t one = 1;
     // A set event stays readable; a full counter (never reached) changes nothing.
-    [[maybe_unused]] const ssize_t n = ::write(Fd, &one, sizeof one);
+    [[maybe_unused]] const ssize_t n = ::write(Fd(), &one, sizeof one);
 }
 
 bool TEvent::IsSet() const
@@ -272,7 +223,7 @@ bool TEvent::IsSet() const
 
 bool TEvent::WaitFor(int timeoutMs) const
 {
-    pollfd fd{Fd, POLLIN, 0};
+    pollfd fd{Fd(), POLLIN, 0};
     return ::poll(&fd, 1, timeoutMs) == 1;
 }
 
@@ -289,39 +240,33 @@ bool TNamedPipe::Create(const std::string& pipeName, const TSecurityAttributes* 
     std::string path;
     sockaddr_un address{};
     socklen_t length = 0;
-    if (!NamedPipeSocketPath(pipeName, path) || !FillAddress(path, address, length))
+    if (!NamedPipeSocketPath(pipeName, path) || !IsSafePipeDirectory(path.substr(0, path.rfind('/'))) ||
+        !FillAddress(path, address, length))
         return false;
     const TPipeSecurityDescriptor* descriptor = securityAttributes != nullptr ? securityAttributes->SecurityDescriptor : nullptr;
 
-    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
-        SetLastPipeError(errno);
-        return false;
-    }
+    Descriptor.emplace(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    const int fd = Fd();
     const auto fail = [&](bool bound) {
         const int error = errno;
         if (bound)
             ::unlink(path.c_str());
-        ::close(fd);
+        Descriptor.reset();
         SetLastPipeError(error);
         return false;
     };
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
-        if (errno != EADDRINUSE)
-            return fail(false);
-        if (!RemoveStaleSocket(path, address, length)) {
-            errno = EADDRINUSE;
-            return fail(false);
-        }
-        if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0)
-            return fail(false);
-    }
-    if (descriptor != nullptr && ::chmod(path.c_str(), descriptor->SocketMode) != 0)
+    if (fd < 0)
+        return fail(false);
+    if (!ClearSocketPath(path, address, length) || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0)
+        return fail(false);
+    // Only root and this user may change the directory, so the path still names the new socket;
+    // the mode is set without following a link all the same, and before listen, so that no client
+    // connects under the mode the umask gave.
+    if (descriptor != nullptr && ::fchmodat(AT_FDCWD, path.c_str(), descriptor->SocketMode, AT_SYMLINK_NOFOLLOW) != 0)
         return fail(true);
     struct stat st {};
-    if (::listen(fd, SOMAXCONN) != 0 || ::stat(path.c_str(), &st) != 0)
+    if (::lstat(path.c_str(), &st) != 0 || ::listen(fd, SOMAXCONN) != 0)
         return fail(true);
-    Fd = fd;
     Path = path;
     Device = st.st_dev;
     Inode = st.st_ino;
@@ -331,19 +276,18 @@ bool TNamedPipe::Create(const std::string& pipeName, const TSecurityAttributes* 
 
 void TNamedPipe::Close()
 {
-    if (Fd < 0)
+    if (!Descriptor)
         return;
-    ::close(Fd);
-    Fd = -1;
+    Descriptor.reset();
     // Remove the socket file unless another server has put its own there meanwhile.
     struct stat st {};
-    if (::stat(Path.c_str(), &st) == 0 && st.st_dev == Device && st.st_ino == Inode)
+    if (::lstat(Path.c_str(), &st) == 0 && st.st_dev == Device && st.st_ino == Inode)
         ::unlink(Path.c_str());
 }
 
 TNamedPipe::TAccept TNamedPipe::Accept(int& client) const
 {
-    client = ::accept4(Fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    client = ::accept4(Fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (client < 0) {
         if (WouldBlock(errno) || errno == EINTR || errno == ECONNABORTED)
             return TAccept::NoClient;
@@ -367,7 +311,7 @@ TNamedPipe::TAccept TNamedPipe::Accept(int& client) const
 bool TNamedPipe::RefuseWaitingClients() const
 {
     for (;;) {
-        const int client = ::accept4(Fd, nullptr, nullptr, SOCK_CLOEXEC);
+        const int client = ::accept4(Fd(), nullptr, nullptr, SOCK_CLOEXEC);
         if (client >= 0) {
             ::close(client);
             continue;
@@ -402,15 +346,15 @@ void TNamedPipeInstance::StartOperation(TOperation operation)
     Wait.WaitsForClient = operation == TOperation::Connect;
     switch (operation) {
     case TOperation::Connect:
-        Wait.Fd = Pipe->Fd;
+        Wait.Fd = Pipe->Fd();
         Wait.Events = POLLIN;
         break;
     case TOperation::Read:
-        Wait.Fd = Fd;
+        Wait.Fd = Fd();
         Wait.Events = POLLIN;
         break;
     case TOperation::Write:
-        Wait.Fd = Fd;
+        Wait.Fd = Fd();
         Wait.Events = POLLOUT;
         break;
     case TOperation::None:
@@ -435,7 +379,7 @@ TPipeIo TNamedPipeInstance::DoAccept()
     int client = -1;
     switch (Pipe->Accept(client)) {
     case TNamedPipe::TAccept::Connected:
-        Fd = client;
+        Connection.emplace(client);
         Complete(TPipeIo::Completed);
         return TPipeIo::Completed;
     case TNamedPipe::TAccept::NoClient:
@@ -452,7 +396,7 @@ TPipeIo TNamedPipeInstance::DoAccept()
 TPipeIo TNamedPipeInstance::DoRead(uint32_t& count)
 {
     bool truncated = false;
-    const ssize_t n = ReceiveMessage(Fd, ReadBuffer, Size, MSG_DONTWAIT, truncated);
+    const ssize_t n = ReceiveMessage(Fd(), ReadBuffer, Size, MSG_DONTWAIT, truncated);
     if (n < 0 && WouldBlock(errno))
         return TPipeIo::Pending;
     if (n < 0 || truncated) {
@@ -467,7 +411,7 @@ TPipeIo TNamedPipeInstance::DoRead(uint32_t& count)
 
 TPipeIo TNamedPipeInstance::DoWrite(uint32_t& count)
 {
-    const ssize_t n = SendMessage(Fd, WriteBuffer, Size, MSG_DONTWAIT);
+    const ssize_t n = SendMessage(Fd(), WriteBuffer, Size, MSG_DONTWAIT);
     if (n < 0 && WouldBlock(errno))
         return TPipeIo::Pending;
     if (n < 0) {
@@ -482,18 +426,23 @@ TPipeIo TNamedPipeInstance::DoWrite(uint32_t& count)
 
 TPipeIo TNamedPipeInstance::ConnectNamedPipe()
 {
-    if (Pipe == nullptr || Pipe->Fd < 0 || Fd >= 0) {
-        SetLastPipeError(Fd >= 0 ? EISCONN : EBADF);
+    if (Pipe == nullptr || !Pipe->Created() || Connection) {
+        SetLastPipeError(Connection ? EISCONN : EBADF);
         return TPipeIo::Failed;
     }
     StartOperation(TOperation::Connect);
     return DoAccept();
 }
 
-TPipeIo TNamedPipeInstance::ReadFile(void* buffer, uint32_t size, uint32_t& count)
+TPipeIo TNamedPipeInstance::ReadFile(void* buffer, uint32_t size, uint32_t& count, bool tryNow)
 {
     ReadBuffer = buffer;
-    return StartTransfer(TOperation::Read, size, count);
+    if (tryNow || !Connection)
+        return StartTransfer(TOperation::Read, size, count);
+    count = 0;
+    StartOperation(TOperation::Read);
+    Size = size;
+    return TPipeIo::Pending;
 }
 
 TPipeIo TNamedPipeInstance::WriteFile(const void* buffer, uint32_t size, uint32_t& count)
@@ -505,7 +454,7 @@ TPipeIo TNamedPipeInstance::WriteFile(const void* buffer, uint32_t size, uint32_
 TPipeIo TNamedPipeInstance::StartTransfer(TOperation operation, uint32_t size, uint32_t& count)
 {
     count = 0;
-    if (Fd < 0) {
+    if (!Connection) {
         SetLastPipeError(ENOTCONN);
         return TPipeIo::Failed;
     }
@@ -550,9 +499,7 @@ void TNamedPipeInstance::CancelIo()
 
 void TNamedPipeInstance::DisconnectNamedPipe()
 {
-    if (Fd >= 0)
-        ::close(Fd);
-    Fd = -1;
+    Connection.reset();
     StartOperation(TOperation::None);
 }
 
@@ -561,53 +508,4 @@ void TNamedPipeInstance::Close()
     DisconnectNamedPipe();
     Pipe = nullptr;
     Wait.Pipe = nullptr;
-}
-
-// ---- client
-
-bool CallNamedPipeA(const std::string& pipeName, const void* inBuffer, uint32_t inSize, void* outBuffer,
-                    uint32_t outSize, uint32_t& bytesRead)
-{
-    bytesRead = 0;
-    // A pipe of another computer is reached through its relay.
-    std::string pc, localName;
-    if (ferrix::SplitRemotePipeName(pipeName, pc, localName))
-        return ferrix::RelayCallNamedPipe(pc, localName, inBuffer, inSize, outBuffer, outSize, bytesRead);
-    std::string path;
-    sockaddr_un address{};
-    socklen_t length = 0;
-    if (!NamedPipeSocketPath(pipeName, path) || !FillAddress(path, address, length))
-        return false;
-    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
-        SetLastPipeError(errno);
-        return false;
-    }
-    const auto fail = [fd](int error) {
-        ::close(fd);
-        SetLastPipeError(error);
-        return false;
-    };
-    // Connecting never waits: a full queue of waiting clients means every instance is busy.
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0)
-        return fail(WouldBlock(errno) ? PIPE_ERROR_REFUSED : errno);
-    if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
-        return fail(errno);
-    // A server without a free instance closes the connection without reading the request.
-    if (SendMessage(fd, inBuffer, inSize, 0) < 0)
-        return fail(errno == EPIPE || errno == ECONNRESET ? PIPE_ERROR_REFUSED : errno);
-    bool truncated = false;
-    const ssize_t n = ReceiveMessage(fd, outBuffer, outSize, 0, truncated);
-    if (n < 0)
-        return fail(errno == ECONNRESET ? PIPE_ERROR_REFUSED : errno);
-    if (n == 0)
-        return fail(PIPE_ERROR_NO_ANSWER);
-    if (truncated) {
-        bytesRead = outSize;
-        return fail(PIPE_ERROR_MORE_DATA);
-    }
-    bytesRead = static_cast<uint32_t>(n);
-    ::close(fd);
-    SetLastPipeError(0);
-    return true;
 }

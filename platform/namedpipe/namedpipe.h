@@ -1,39 +1,22 @@
-// Named pipes in the shape the pipe server and the console expect of the Windows pipe API.
+// The server's side of named pipes, in the shape the pipe server expects of the Windows pipe API.
 //
 // A pipe "\\.\pipe\NAME" is a Unix domain socket of type SOCK_SEQPACKET (message boundaries kept)
-// at $NAMEDPIPE_DIR/NAME; without the variable the directory is /run/namedpipe where it exists or
-// can be created, else /tmp/namedpipe. One listening socket (TNamedPipe) serves the pipe; each
+// in the pipe directory (pipename.h). One listening socket (TNamedPipe) serves the pipe; each
 // server instance (TNamedPipeInstance) serves one accepted connection at a time. A client that
 // finds no instance listening is refused at once, as a Windows client with the no-wait time-out
-// finds every instance busy.
-//
-// Operations report failures through a per-thread last error (GetLastPipeError): an errno value
-// or one of the layer's own codes below; PipeErrorMessage gives its text.
+// finds every instance busy. The client's call is in pipeclient.h.
 #pragma once
 
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <sys/types.h>
 
-// The layer's own error codes, beyond the range of errno values.
-constexpr int PIPE_ERROR_BAD_NAME = 0x10001;   // not of the form \\.\pipe\NAME or \\PC\pipe\NAME
-constexpr int PIPE_ERROR_REMOTE = 0x10002;     // another computer could not be reached
-constexpr int PIPE_ERROR_REFUSED = 0x10003;    // every instance busy, or the client not allowed
-constexpr int PIPE_ERROR_NO_ANSWER = 0x10004;  // the server closed the connection without an answer
-constexpr int PIPE_ERROR_MORE_DATA = 0x10005;  // the answer is longer than the caller's buffer
-constexpr int PIPE_ERROR_ACCESS_DENIED = 0x10006;  // a client of a user the pipe does not admit
-
-int GetLastPipeError();
-void SetLastPipeError(int code);
-// The text of an error code: the layer's own texts, else the system's text for an errno value.
-std::string PipeErrorMessage(int code);
-
-// The directory holding the pipes' sockets (see above), created when missing.
-std::string NamedPipeDirectory();
-// The socket path of a local pipe name "\\.\pipe\NAME"; false (and the last error) otherwise.
-bool NamedPipeSocketPath(const std::string& pipeName, std::string& path);
+#include "platform/files/filedescriptor.h"
+#include "platform/namedpipe/pipename.h"
 
 // Who may use a pipe: the permission bits of its socket file, and whether only the server's own
 // user and root may connect (checked with the peer's credentials when a client is accepted).
@@ -52,6 +35,10 @@ struct TSecurityAttributes {
 
 class TNamedPipe;
 
+constexpr size_t MAXIMUM_WAIT_OBJECTS = 65;
+constexpr int WAIT_TIMEOUT = 258;  // WaitForAnyObject's result when its time-out passed
+using TReadyHandles = std::bitset<MAXIMUM_WAIT_OBJECTS>;
+
 // What a wait watches for one object: a manual-reset event, or an instance's current operation
 // (its connection becoming readable or writable, or a client arriving on its pipe).
 class TWaitHandle {
@@ -63,7 +50,7 @@ public:
 private:
     friend class TEvent;
     friend class TNamedPipeInstance;
-    friend int WaitForAnyObject(std::span<TWaitHandle* const> handles);
+    friend int WaitForAnyObject(std::span<TWaitHandle* const> handles, int timeoutMs, TReadyHandles* ready);
 
     int Fd = -1;
     short Events = 0;
@@ -72,11 +59,12 @@ private:
     bool WaitsForClient = false;      // the instance listens on its pipe
 };
 
-// Waits without a time-out until one of the handles is signalled and returns the lowest such
-// index; -1 on failure (last error set). While none of the handles listens on a pipe of the set,
-// clients arriving on that pipe are refused, so that they fail at once instead of waiting.
-int WaitForAnyObject(std::span<TWaitHandle* const> handles);
-constexpr size_t MAXIMUM_WAIT_OBJECTS = 65;
+// Waits until one of the handles is signalled and returns the lowest such index; WAIT_TIMEOUT
+// when timeoutMs (-1: none) passes first; -1 on failure (last error set). With ready given, it
+// receives every handle found signalled in the same look. While none of the handles listens on a
+// pipe of the set, clients arriving on that pipe are refused, so that they fail at once instead
+// of waiting.
+int WaitForAnyObject(std::span<TWaitHandle* const> handles, int timeoutMs = -1, TReadyHandles* ready = nullptr);
 
 // A manual-reset event, unsignalled when created; once set it stays set.
 class TEvent {
@@ -94,7 +82,9 @@ public:
     TWaitHandle* Handle() { return &Wait; }
 
 private:
-    int Fd = -1;
+    int Fd() const { return Descriptor ? Descriptor->Get() : -1; }
+
+    std::optional<TFileDescriptor> Descriptor;
     TWaitHandle Wait;
 };
 
@@ -106,23 +96,28 @@ public:
     TNamedPipe(const TNamedPipe&) = delete;
     TNamedPipe& operator=(const TNamedPipe&) = delete;
 
-    // Creates the socket of a local pipe name. A socket file left behind by a server that ended
-    // without removing it is replaced; a pipe that a running server serves is not (EADDRINUSE).
+    // Creates the socket of a local pipe name in a safe pipe directory (else
+    // PIPE_ERROR_UNSAFE_DIRECTORY), with the descriptor's socket mode set before any client can
+    // connect. What is found at the socket's path: an entry of another user (left from when the
+    // directory was open to all) is removed; a socket left behind by a server of ours that ended
+    // is replaced; a pipe that a running server serves, and anything else, is kept (EADDRINUSE).
     bool Create(const std::string& pipeName, const TSecurityAttributes* securityAttributes);
     // Closes the socket and removes its file; clients still waiting are dropped.
     void Close();
-    bool Created() const { return Fd >= 0; }
+    bool Created() const { return Descriptor.has_value(); }
 
 private:
     friend class TNamedPipeInstance;
-    friend int WaitForAnyObject(std::span<TWaitHandle* const> handles);
+    friend int WaitForAnyObject(std::span<TWaitHandle* const> handles, int timeoutMs, TReadyHandles* ready);
 
     enum class TAccept { Connected, NoClient, Refused, Failed };
     TAccept Accept(int& client) const;
     // Accepts and drops every client waiting now; false when accepting fails.
     bool RefuseWaitingClients() const;
 
-    int Fd = -1;
+    int Fd() const { return Descriptor ? Descriptor->Get() : -1; }
+
+    std::optional<TFileDescriptor> Descriptor;  // the listening socket
     std::string Path;
     dev_t Device = 0;
     ino_t Inode = 0;
@@ -152,14 +147,17 @@ public:
     // wait handle is not signalled for it).
     TPipeIo ConnectNamedPipe();
     // Reads one message. A message longer than size is consumed and fails (EMSGSIZE); a message
-    // of 0 bytes and a client that closed its end both complete with a count of 0.
-    TPipeIo ReadFile(void* buffer, uint32_t size, uint32_t& count);
+    // of 0 bytes and a client that closed its end both complete with a count of 0. Without
+    // tryNow the read starts pending without looking first (when no message can be there yet).
+    TPipeIo ReadFile(void* buffer, uint32_t size, uint32_t& count, bool tryNow = true);
     // Writes one message; buffer must stay valid until the operation is finished.
     TPipeIo WriteFile(const void* buffer, uint32_t size, uint32_t& count);
     // Finishes the pending operation without waiting; Pending while it cannot be finished yet.
     // A client refused by the pipe's security fails here with PIPE_ERROR_ACCESS_DENIED.
     TPipeIo GetOverlappedResult(uint32_t& count);
     void SetEvent();
+    // The operation completed at once (or SetEvent): the wait would return the instance at once.
+    bool Signalled() const { return Wait.Signalled; }
     void CancelIo();
     // Closes the client connection (the client sees the end of the pipe).
     void DisconnectNamedPipe();
@@ -176,19 +174,13 @@ private:
     void StartOperation(TOperation operation);
     void Complete(TPipeIo result);
 
+    int Fd() const { return Connection ? Connection->Get() : -1; }
+
     TNamedPipe* Pipe = nullptr;
-    int Fd = -1;
+    std::optional<TFileDescriptor> Connection;  // the client's connection
     TOperation Operation = TOperation::None;
     void* ReadBuffer = nullptr;
     const void* WriteBuffer = nullptr;
     uint32_t Size = 0;
     TWaitHandle Wait;
 };
-
-// The console's call: connects to the pipe, writes one request, reads one answer of at most
-// outSize bytes and closes. A pipe with no instance listening refuses the call at once. An answer
-// longer than outSize fails with PIPE_ERROR_MORE_DATA (bytesRead = outSize, the buffer filled).
-// A pipe of another computer ("\\PC\pipe\NAME") is called there through its relay
-// (platform/remote); when that computer cannot be reached the call fails with PIPE_ERROR_REMOTE.
-bool CallNamedPipeA(const std::string& pipeName, const void* inBuffer, uint32_t inSize, void* outBuffer,
-                    uint32_t outSize, uint32_t& bytesRead);

@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "base/sysutils.h"
-#include "platform/namedpipe/namedpipe.h"
+#include "platform/namedpipe/pipeclient.h"
 #include "platform/remote/relaylink.h"
 #include "platform/remote/relayproto.h"
 #include "platform/scm/scm.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "base/sysutils.h"
-#include "platform/namedpipe/namedpipe.h"
+#include "platform/namedpipe/pipeclient.h"
 #include "platform/remote/relayproto.h"
 #include "platform/scm/scm.h"
 

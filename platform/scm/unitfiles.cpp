@@ -150,6 +150,8 @@ std::string ServiceUnitText(const std::string& displayName, const std::string& p
                        ExecWord(programPath) + "\n";
     if (userManager)
         text += "Environment=FERRIX_SERVICE_MANAGER=user\n";
+    else  // the pipe directory, owned by whichever account the service runs under
+        text += "RuntimeDirectory=namedpipe\nRuntimeDirectoryMode=0755\nRuntimeDirectoryPreserve=yes\n";
     text += std::string("\n[Install]\nWantedBy=") + (userManager ? "default.target" : "multi-user.target") + "\n";
     return text;
 }

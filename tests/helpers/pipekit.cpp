@@ -14,6 +14,7 @@
 
 #include "foundation/pipeproto.h"
 #include "platform/namedpipe/namedpipe.h"
+#include "platform/namedpipe/pipeclient.h"
 
 PipeDirectory::PipeDirectory()
 {

@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "pipekit.h"
-#include "platform/namedpipe/namedpipe.h"
+#include "platform/namedpipe/pipeclient.h"
 #include "platform/remote/relayclient.h"
 #include "platform/remote/relaylink.h"
 #include "sshserver.h"

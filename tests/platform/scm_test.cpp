@@ -16,12 +16,14 @@ TEST(UnitFile, NotifyUnitQuotesThePathAndEscapesSpecifiers)
 {
     EXPECT_EQ(ServiceUnitText("TOLVANE Transport Service 2", "/opt/ferrix/ferrix2", false),
               "[Unit]\nDescription=TOLVANE Transport Service 2\n\n[Service]\nType=notify\n"
-              "ExecStart=\"/opt/ferrix/ferrix2\"\n\n[Install]\nWantedBy=multi-user.target\n");
+              "ExecStart=\"/opt/ferrix/ferrix2\"\n"
+              "RuntimeDirectory=namedpipe\nRuntimeDirectoryMode=0755\nRuntimeDirectoryPreserve=yes\n\n[Install]\nWantedBy=multi-user.target\n");
     const std::string odd = ServiceUnitText("100% \"sure\"\nInjected=1", "/opt/my dir/a\"b\\c$HOME%i", true);
     EXPECT_NE(odd.find("Description=100%% \"sure\"Injected=1\n"), std::string::npos) << odd;
     EXPECT_NE(odd.find("ExecStart=\"/opt/my dir/a\\\"b\\\\c$$HOME%%i\"\n"), std::string::npos) << odd;
     EXPECT_NE(odd.find("Environment=FERRIX_SERVICE_MANAGER=user\n"), std::string::npos);
     EXPECT_NE(odd.find("WantedBy=default.target\n"), std::string::npos);
+    EXPECT_EQ(odd.find("RuntimeDirectory"), std::string::npos);  // a user manager's runtime folder is not /run
 }
 
 TEST(UnitFile, DirectoryOfTheSystemOrTheUserManager)

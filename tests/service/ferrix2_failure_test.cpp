@@ -1,12 +1,14 @@
 // Failures on the main road lose nothing: the built ferrix2 program logs each file that could not be
 // sent, leaves it out of the status file, and sends it by a later pass once the fault is gone; a stop
-// request during a pass sends no further file.
+// request during a pass sends no further file. A pipe directory that another user may change keeps
+// the program from starting, with the directory named in the log.
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "ferrixrun.h"
@@ -212,4 +214,26 @@ TEST(Ferrix2Failure, StopRequestDuringAPassSendsNoFurtherFile)
     EXPECT_EQ(StatusFileNames(shop + "/caisse/tr2list0.dst"), std::vector<std::string>{"c005.txt"});
     EXPECT_EQ(run.CountLog("Failed to copy"), 0);
     EXPECT_EQ(run.CountLog("TransportSvc2 service stopped"), 1);
+}
+
+// A pipe directory that another user may change: the program serves no pipe from it and says why.
+TEST(Ferrix2Failure, PipeDirectoryOfAnotherUserIsRefusedWithItsName)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a directory of another user needs root";
+    Ferrix2Run run(FERRIX2_PROGRAM);
+    const std::string pipes = run.Path("pipes");
+    fs::create_directories(pipes);
+    ASSERT_EQ(::chown(pipes.c_str(), 65534, 65534), 0);
+    Ferrix2Settings settings;
+    settings.TrackDirectory = run.Path("data/Shop12");
+    settings.Destination0 = run.Path("dest0");
+    fs::create_directories(settings.TrackDirectory);
+    run.WriteIni(Ferrix2Ini(settings));
+    run.Start();
+
+    EXPECT_NE(run.WaitForExit(std::chrono::seconds(30)), 0) << run.Log();
+    EXPECT_EQ(run.CountLog("Failed to create pipe instance: The pipe directory " + pipes + " is not safe"), 2)
+        << run.Log();
+    EXPECT_TRUE(fs::is_empty(pipes));
 }

@@ -12,7 +12,7 @@
 #include "ferrixrun.h"
 #include "ftpserver.h"
 #include "pipekit.h"
-#include "platform/namedpipe/namedpipe.h"
+#include "platform/namedpipe/pipeclient.h"
 #include "platform/remote/relayclient.h"
 #include "platform/scm/scm.h"
 #include "service/ft_control.h"
@@ -38,7 +38,7 @@ protected:
             GTEST_SKIP() << why;
         Run = std::make_unique<Ferrix2Run>(FERRIX2_PROGRAM);
         ::chmod(Run->Path("").c_str(), 0755);
-        ::chmod(Run->Path("pipes").c_str(), 01777);
+        ::chmod(Run->Path("pipes").c_str(), 0755);
         Manager = std::make_unique<TUserManager>(Run->Path("pipes"));
         Shop = Run->Path("data/Shop12");
         MakeDemoShop(Shop);
@@ -105,6 +105,9 @@ protected:
         for (const auto& entry : fs::directory_iterator(Run->ProgramDir()))
             ::chown(entry.path().c_str(), user.Uid(), user.Gid());
     }
+
+    // The pipe directory belongs to the user the service runs as (root gives it).
+    void GivePipeDirectoryTo(uid_t uid, gid_t gid) { ::chown(Run->Path("pipes").c_str(), uid, gid); }
 
     std::unique_ptr<Ferrix2Run> Run;
     std::unique_ptr<TUserManager> Manager;
@@ -289,6 +292,7 @@ TEST_F(Ferrix2Unit, AccountChangeRunsTheNextStartAsThatUserAndLocalSystemAsRoot)
     ChangeServiceConfigA(*service, ".\\" + user.Name(), "Secret-Pa55");
     const std::string dropIn = Manager->ConfigDir() + "/systemd/user/" + Unit + ".d/account.conf";
     EXPECT_EQ(ReadTextFile(dropIn), "[Service]\nUser=" + user.Name() + "\n");
+    GivePipeDirectoryTo(user.Uid(), user.Gid());
     ASSERT_EQ(ControlAndWait(*service, true).back(), SERVICE_RUNNING) << Manager->Log();
     const pid_t pid = std::stoi(Manager->UnitProperty(Unit, "MainPID"));
     EXPECT_EQ(ProcessUid(pid), static_cast<long>(user.Uid()));
@@ -297,6 +301,7 @@ TEST_F(Ferrix2Unit, AccountChangeRunsTheNextStartAsThatUserAndLocalSystemAsRoot)
 
     ChangeServiceConfigA(*service, ".\\LocalSystem", "");
     EXPECT_FALSE(fs::exists(dropIn));
+    GivePipeDirectoryTo(0, 0);
     EXPECT_EQ(ControlAndWait(*service, true).back(), SERVICE_RUNNING);
     EXPECT_EQ(ProcessUid(std::stoi(Manager->UnitProperty(Unit, "MainPID"))), 0);
     EXPECT_EQ(ControlAndWait(*service, false).back(), SERVICE_STOPPED);
@@ -388,6 +393,7 @@ TEST_F(Ferrix2Remote, SettingsPipeAdmitsOnlyRootOrTheServicesUserOverSsh)
     // Run as the SSH user, the service admits it.
     EXPECT_EQ(ControlAndWait(*service, false).back(), SERVICE_STOPPED);
     ChangeServiceConfigA(*service, sshUser.Name(), "");
+    GivePipeDirectoryTo(sshUser.Uid(), sshUser.Gid());
     ASSERT_EQ(ControlAndWait(*service, true).back(), SERVICE_RUNNING);
     const TPipeReply admitted = Exchange("userpc", "TrSvc2Control", PipeMessage("REQGETCONFIG"));
     EXPECT_TRUE(admitted.Ok) << PipeErrorMessage(admitted.Error);

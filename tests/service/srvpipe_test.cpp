@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "foundation/debuglog.h"
+#include "platform/files/filedescriptor.h"
 #include "platform/files/findfile.h"
 #include "pipekit.h"
 #include "foundation/pipeproto.h"
@@ -25,9 +26,11 @@ using Clock = std::chrono::steady_clock;
 // answer longer than the buffer on "TOOLONG"; everything else gets the default answer.
 class ProbeServer final : public TPipeServer {
 public:
-    ProbeServer(const std::string& name, int instances)
-        : TPipeServer(name, instances, &PipeSecurityAttributes, TDeferredStart{})
+    ProbeServer(const std::string& name, int instances, const TSecurityAttributes* attributes = &PipeSecurityAttributes,
+                int clientTimeoutMs = PipeClientTimeoutMs)
+        : TPipeServer(name, instances, attributes, TDeferredStart{})
     {
+        SetClientTimeout(clientTimeoutMs);
         Start();
     }
     ~ProbeServer() override { StopAndWait(); }
@@ -378,4 +381,100 @@ TEST_F(PipeServerTest, FileInThePipesPlaceIsKept)
     WriteTextFile(Pipes.SocketPath("Data"), "precious");
     EXPECT_EQ(CreateFailure("Data"), "Failed to create pipe instance: Address already in use");
     EXPECT_EQ(ReadTextFile(Pipes.SocketPath("Data")), "precious");
+}
+
+// Sockets and links that another user left at a pipe's path while the directory was open to all
+// (as earlier releases made it) neither keep the server from starting nor get its clients.
+TEST_F(PipeServerTest, ForeignSocketOrLinkAtThePipesPathIsReplaced)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "entries of another user need root";
+    TempDir elsewhere;
+    const std::string target = elsewhere / "shadow";
+    WriteTextFile(target, "root:x:0:0");
+    ::chmod(target.c_str(), 0600);
+
+    // A live socket of the other user, and a link of the other user to a file of root's.
+    const std::string socketPath = Pipes.SocketPath("Planted");
+    const TFileDescriptor listener(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    const int planted = listener.Get();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(planted, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(planted, 8), 0);
+    ASSERT_EQ(::lchown(socketPath.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::symlink(target.c_str(), Pipes.SocketPath("Linked").c_str()), 0);
+    ASSERT_EQ(::lchown(Pipes.SocketPath("Linked").c_str(), 65534, 65534), 0);
+
+    ProbeServer first("Planted", 1);
+    ProbeServer second("Linked", 1);
+    for (const char* name : {"Planted", "Linked"}) {
+        const TPipeReply reply = CallPipe(name, "hello");
+        EXPECT_TRUE(reply.Ok) << name << ": " << PipeErrorMessage(reply.Error);
+        struct stat st {};
+        ASSERT_EQ(::lstat(Pipes.SocketPath(name).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISSOCK(st.st_mode)) << name;
+        EXPECT_EQ(st.st_uid, 0u) << name;
+        EXPECT_EQ(st.st_mode & 0777, 0666u) << name;
+    }
+    const TFileDescriptor reached(::accept4(planted, nullptr, nullptr, SOCK_CLOEXEC));
+    EXPECT_FALSE(reached.Valid());  // no client reached the planted socket
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);  // the link's target was not touched
+    EXPECT_EQ(ReadTextFile(target), "root:x:0:0");
+    EXPECT_EQ(LogText(), "");
+}
+
+TEST_F(PipeServerTest, PipeDirectoryOfAnotherUserIsRefused)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a directory of another user needs root";
+    ASSERT_EQ(::chown(Pipes.Path().c_str(), 65534, 65534), 0);
+    EXPECT_EQ(CreateFailure("Info"), "Failed to create pipe instance: The pipe directory " + Pipes.Path() +
+                                         " is not safe: it must be a directory owned by root or this program's user "
+                                         "that no one else may write to");
+    EXPECT_FALSE(Exists("Info"));
+}
+
+// The peer check refuses another user even where the socket's mode lets it connect.
+TEST_F(PipeServerTest, OwnerOnlyPipeRefusesAnotherUsersClient)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "running a client as another user needs root";
+    static const TPipeSecurityDescriptor openButOwnerOnly{0666, true};
+    static const TSecurityAttributes attributes{sizeof(TSecurityAttributes), &openButOwnerOnly, false};
+    ProbeServer server("OwnerOnly", 1, &attributes);
+    ASSERT_TRUE(WaitFor([&] { return Exists("OwnerOnly"); }));
+    const std::string refused = CallPipeAsNobody(Pipes.SocketPath("OwnerOnly"), "hello");
+    EXPECT_EQ(refused.rfind("NOANSWER", 0), 0u) << refused;
+    const TCounters s = AskStatistics("OwnerOnly");
+    EXPECT_EQ(s.ConnErrors, 1u);
+    EXPECT_EQ(s.Connections, 1u);
+    EXPECT_EQ(s.Requests, 1u);
+}
+
+// Idle clients cannot hold the instances: one that sends nothing is dropped after the time-out and
+// counted as a failed connection; one that takes no answers, as a failed write.
+TEST_F(PipeServerTest, ClientsThatSendOrTakeNothingAreDropped)
+{
+    ProbeServer server("Idle", 2, &PipeSecurityAttributes, 300);
+    PipeConnection silent, deaf;
+    ASSERT_TRUE(WaitFor([&] { return silent.Connect("Idle"); }));
+    const auto start = Clock::now();
+    ASSERT_TRUE(deaf.Connect("Idle"));
+    int sent = 0;
+    while (sent < 5000 && (deaf.TrySend("x") || deaf.WaitWritable(std::chrono::milliseconds(100))))
+        ++sent;
+    ASSERT_LT(sent, 5000) << "the server never stopped reading";
+
+    std::string answer;
+    EXPECT_EQ(silent.Receive(answer), PipeConnection::TReceived::Closed);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(250));
+    TPipeReply reply;
+    ASSERT_TRUE(WaitFor([&] { return (reply = CallPipe("Idle", "STATS")).Ok && StatisticsOf(reply.Answer).WriteErrors == 1; }));
+    const TCounters s = StatisticsOf(reply.Answer);
+    EXPECT_EQ(s.ConnErrors, 1u);
+    EXPECT_EQ(s.WriteErrors, 1u);
 }
