@@ -18,8 +18,12 @@ copy_rounds=9  # the COPY rounds are short and the disk noisy: more of them
 per_dir=400
 subdirs=(comptage caisse filters messages footfall)
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j 3 --target ferrix2 >/dev/null
+# FERRIX2_BIN names another ferrix2 program to measure (an earlier build, say) instead of building one.
+program="${FERRIX2_BIN:-$build/ferrix2}"
+if [ -z "${FERRIX2_BIN:-}" ]; then
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$build" -j 3 --target ferrix2 >/dev/null
+fi
 
 work="$(mktemp -d)"
 server_pid=""
@@ -117,7 +121,7 @@ ferrix_pass() {
   files=$(find "$shop" -type f ! -name 'tr2list*.dst' | wc -l)
   rm -rf "$prog"
   mkdir -p "$prog" "$work/pipes"
-  cp "$build/ferrix2" "$prog/"
+  cp "$program" "$prog/"
   find "$shop" -name 'tr2list*.dst' -delete
   {
     printf '[General]\nLogDetailed=0\nTimeBetweenActions=3600\nExactTimeMode=0\n\n'
