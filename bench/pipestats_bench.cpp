@@ -104,13 +104,13 @@ private:
         }
     }
 
-    TFileDescriptor Listener;
+    ferrix::TFileDescriptor Listener;
     std::thread Thread;
 };
 
 bool BareExchange(const sockaddr_un& address, const TPipeMessageHeader& request, char* answer)
 {
-    TFileDescriptor fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    ferrix::TFileDescriptor fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
     return ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
            ::send(fd.Get(), &request, sizeof request, MSG_NOSIGNAL) == sizeof request &&
            ::recv(fd.Get(), answer, PipeBufferSize, 0) == StatsAnswerLength;

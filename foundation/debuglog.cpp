@@ -46,12 +46,12 @@ std::string FoldLineBreaks(const std::string& line)
 // Appends one line; failures lose the line and nothing else.
 void WriteLogLine(const std::string& path, const std::string& line)
 {
-    AppendFileLine(LocalPath(path), FoldLineBreaks(line) + "\r\n");
+    ferrix::AppendFileLine(ferrix::LocalPath(path), FoldLineBreaks(line) + "\r\n");
 }
 
 }  // namespace
 
-std::string FormatLogLine(TDateTime localTime, const std::string& message)
+std::string ferrix::FormatLogLine(TDateTime localTime, const std::string& message)
 {
     const TDateTimeParts p = DecodeDateTime(localTime);
     return Format("%02d/%02d/%04d %02d:%02d:%02d\t", p.Day, p.Month, p.Year, p.Hour, p.Minute, p.Second) + message;
@@ -60,7 +60,7 @@ std::string FormatLogLine(TDateTime localTime, const std::string& message)
 void WriteLog(int level, const std::string& message)
 {
     try {
-        const std::string line = FormatLogLine(Now(), message);
+        const std::string line = ferrix::FormatLogLine(Now(), message);
         std::lock_guard<std::mutex> guard(LogLock());
         WriteLogLine(LogFilePathRef(), line);
         if (TLogEchoTarget* service = LogServiceRef()) {
@@ -89,7 +89,7 @@ void ClearLogTarget()
 void TrimLogFile()
 {
     std::lock_guard<std::mutex> guard(LogLock());
-    const std::string path = LocalPath(LogFilePathRef());
+    const std::string path = ferrix::LocalPath(LogFilePathRef());
     if (GetFileSize64(path) > 131072)
         DeleteFile(path);
 }

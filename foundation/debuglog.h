@@ -16,5 +16,9 @@ void TrimLogFile();
 
 // The current log file path ("debug.txt" until a service sets its own).
 std::string LogFilePath();
+namespace ferrix {
+
 // The line WriteLog writes for a message at the given local time, without the line end.
 std::string FormatLogLine(TDateTime localTime, const std::string& message);
+
+}  // namespace ferrix

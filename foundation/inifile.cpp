@@ -57,7 +57,7 @@ TCustomIniFile::TCustomIniFile(const std::string& fileName) : FFileName(fileName
 {
     // A file that cannot be read reads as missing: every key reads as its default. Unless it
     // is missing indeed, it is never written: the new text would hold only the written keys.
-    if (!ReadFileContent(LocalPath(fileName), FContent)) {
+    if (!ferrix::ReadFileContent(ferrix::LocalPath(fileName), FContent)) {
         FUnreadable = errno != ENOENT;
         FContent.clear();
     }
@@ -285,10 +285,10 @@ void TCustomIniFile::UpdateFile()
     if (!FModified)
         return;
     // A read-only file refuses writes, as it did when files were written in place.
-    const std::string path = LocalPath(FFileName);
+    const std::string path = ferrix::LocalPath(FFileName);
     const int attributes = GetFileAttributes(path);
     if (FUnreadable || (attributes != -1 && (attributes & faReadOnly) != 0) ||
-        !ReplaceFileContent(path, FContent.data(), FContent.size()))
+        !ferrix::ReplaceFileContent(path, FContent.data(), FContent.size()))
         throw EIniFileException(Format("Unable to write to %s", FFileName.c_str()));
     FModified = false;
 }

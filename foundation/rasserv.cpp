@@ -21,7 +21,7 @@ std::string FieldText(const char (&field)[N])
 
 }  // namespace
 
-void SetRasHangUpPause(uint32_t milliseconds)
+void ferrix::SetRasHangUpPause(uint32_t milliseconds)
 {
     HangUpPauseMs = milliseconds;
 }

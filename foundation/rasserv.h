@@ -40,5 +40,9 @@ bool RasDialEntry(const std::string& name);
 // Text of LastRasError; empty when it is 0.
 std::string RasLastErrorText();
 
+namespace ferrix {
+
 // Changes the pause after a hang-up. For tests only: the programs keep RasHangUpPauseMs.
 void SetRasHangUpPause(uint32_t milliseconds);
+
+}  // namespace ferrix

@@ -9,7 +9,7 @@ namespace {
 
 std::string InitAppDir()
 {
-    std::string dir = ProgramDirectoryOf(ProgramFilePath());
+    std::string dir = ferrix::ProgramDirectoryOf(ferrix::ProgramFilePath());
     // Temporary files of the process land in the program directory; a failure keeps the old values.
     SetEnvironmentVariable("TEMP", dir);
     SetEnvironmentVariable("TMP", dir);
@@ -27,7 +27,7 @@ const std::string& AppDir()
     return dir;
 }
 
-std::string ProgramDirectoryOf(const std::string& programPath)
+std::string ferrix::ProgramDirectoryOf(const std::string& programPath)
 {
     const size_t slash = programPath.find_last_of('/');
     if (slash == std::string::npos)
@@ -78,7 +78,7 @@ std::string FormatUtcBias(int bias)
 int64_t GetFileSize64(const std::string& path)
 {
     TSearchRec rec;
-    if (!FindFile(path, rec) || (rec.Attr & faDirectory) != 0)
+    if (!ferrix::FindFile(path, rec) || (rec.Attr & faDirectory) != 0)
         return 0;
     return static_cast<int64_t>(rec.Size);
 }

@@ -23,5 +23,9 @@ std::string FormatSystemTime(const SYSTEMTIME& time);
 // "dom\user" gives dom and user; an account without a backslash gives an empty domain.
 void SplitUserName(const std::string& account, std::string& domain, std::string& user);
 
+namespace ferrix {
+
 // The program directory of a given program path (exposed for tests).
 std::string ProgramDirectoryOf(const std::string& programPath);
+
+}  // namespace ferrix

@@ -88,13 +88,13 @@ std::string TTimeList::GetText() const
 
 void TTimeList::SetLocalText(const std::string& text)
 {
-    ParseTimes(text, LocaleTimeSeparator());
+    ParseTimes(text, ferrix::LocaleTimeSeparator());
     std::sort(Times.begin(), Times.end());
 }
 
 std::string TTimeList::GetLocalText() const
 {
-    return FormatTimes(LocaleTimeSeparator());
+    return FormatTimes(ferrix::LocaleTimeSeparator());
 }
 
 void TTimeList::ParseTimes(const std::string& text, char separator)

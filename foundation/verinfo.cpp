@@ -9,7 +9,7 @@
 #include "platform/version/verresource.h"
 
 TVersionInfo::TVersionInfo(const std::string& fileName, const std::string& langCharset)
-    : FileName(fileName.empty() ? ProgramFilePath() : fileName), LangCharset(langCharset)
+    : FileName(fileName.empty() ? ferrix::ProgramFilePath() : fileName), LangCharset(langCharset)
 {
     Read();
 }
@@ -24,7 +24,7 @@ void TVersionInfo::Read()
         std::span<const uint8_t> value;
 
         TFixedFileInfo fixed;
-        if (VerQueryValue(block, "\\", value) && ReadFixedFileInfo(value, fixed)) {
+        if (VerQueryValue(block, "\\", value) && ferrix::ReadFixedFileInfo(value, fixed)) {
             Major = static_cast<uint16_t>(fixed.FileVersionMS >> 16);
             Minor = static_cast<uint16_t>(fixed.FileVersionMS & 0xFFFF);
             Release = static_cast<uint16_t>(fixed.FileVersionLS >> 16);
@@ -35,14 +35,14 @@ void TVersionInfo::Read()
 
         uint32_t translation = 0;
         if (LangCharset.empty() && VerQueryValue(block, "\\VarFileInfo\\Translation", value) &&
-            ReadValueWord(value, 0, translation))
+            ferrix::ReadValueWord(value, 0, translation))
             LangCharset = Format("%4.4X%4.4X", translation & 0xFFFF, translation >> 16);
 
         const std::pair<const char*, std::string*> strings[] = {
             {"FileDescription", &FileDescription}, {"LegalCopyright", &LegalCopyright}, {"Comments", &Comments}};
         for (const auto& [name, field] : strings)
             if (VerQueryValue(block, "\\StringFileInfo\\" + LangCharset + "\\" + name, value))
-                *field = VersionValueText(value);
+                *field = ferrix::VersionValueText(value);
     } catch (...) {
         // The fields keep what was read so far.
     }

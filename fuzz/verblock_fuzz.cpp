@@ -16,10 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (value.data() < data || value.data() + value.size() > data + size)
             __builtin_trap();
         TFixedFileInfo info;
-        ReadFixedFileInfo(value, info);
+        ferrix::ReadFixedFileInfo(value, info);
         uint32_t word = 0;
-        ReadValueWord(value, 0, word);
-        VersionValueText(value);
+        ferrix::ReadValueWord(value, 0, word);
+        ferrix::VersionValueText(value);
     }
     return 0;
 }

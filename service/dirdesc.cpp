@@ -141,7 +141,7 @@ char* PutDateTime(char* p, const TDateTimeParts& t, char dateSeparator, char tim
 // there is no status file. A link in its place is not the list's status file.
 bool ReadWholeFile(const std::string& path, std::string& text)
 {
-    if (ReadFileContent(path, text, false))
+    if (ferrix::ReadFileContent(path, text, false))
         return true;
     const size_t lastLine = text.rfind('\n');
     text.resize(lastLine == std::string::npos ? 0 : lastLine + 1);
@@ -216,8 +216,8 @@ void ReadStatusText(TDirectoryItems& items, std::string_view text, int baseBias)
 std::string WriteStatusText(const std::string& dirPath, const std::string& extension, const TDirectoryItems& items,
                             TDateTime localNow, int bias)
 {
-    const char dateSeparator = LocaleDateSeparator();
-    const char timeSeparator = LocaleTimeSeparator();
+    const char dateSeparator = ferrix::LocaleDateSeparator();
+    const char timeSeparator = ferrix::LocaleTimeSeparator();
     char buffer[64];
     std::string out;
     out.reserve(256 + dirPath.size() + extension.size() + static_cast<size_t>(items.Count()) * 64);
@@ -258,7 +258,7 @@ std::string WriteStatusText(const std::string& dirPath, const std::string& exten
 
 TDirectoryList::TDirectoryList(const std::string& dirPath, const std::string& extension, const std::string& entryText,
                                const std::string& statusFileName)
-    : FDirPath(LocalPath(dirPath)),
+    : FDirPath(ferrix::LocalPath(dirPath)),
       FExtension(extension),
       FEntryText(entryText),
       FStatusFileName(statusFileName.empty() ? DefaultStatusFileName : statusFileName)
@@ -273,8 +273,8 @@ TDirectoryList::TDirectoryList(const std::string& dirPath, const std::string& ex
 
 void TDirectoryList::Scan()
 {
-    FBaseBias = GetTimeZoneBaseBias();
-    std::vector<TSearchRec> entries = FindFiles(FDirPath, FExtension);
+    FBaseBias = ferrix::GetTimeZoneBaseBias();
+    std::vector<TSearchRec> entries = ferrix::FindFiles(FDirPath, FExtension);
     FItems.Reserve(entries.size());
     for (TSearchRec& entry : entries) {
         if ((entry.Attr & (faHidden | faSysFile | faDirectory)) != 0)
@@ -331,17 +331,17 @@ void TDirectoryList::ProcessChanged(const TFileHandler& handler)
 
 void TDirectoryList::SaveStatusFile()
 {
-    const int bias = GetTimeZoneBaseBias();
+    const int bias = ferrix::GetTimeZoneBaseBias();
     const std::string path = IncludeTrailingPathDelimiter(FDirPath) + FStatusFileName;
     // A link in the status file's place is not followed: the status file takes its place.
-    if (IsSymbolicLink(path))
+    if (ferrix::IsSymbolicLink(path))
         DeleteFile(path);
     // Each file is recorded with the size and time the scan listed, the version that was
     // compared and handed over; a later rewrite is then found changed in the next pass.
     const std::string text = WriteStatusText(FDirPath, FExtension, FItems, Now(), bias);
     // Replaced as a whole, so a crash leaves the old file; a read-only file becomes writable.
-    TReplaceOptions options;
+    ferrix::TReplaceOptions options;
     options.AddedModeBits = S_IWUSR;
-    if (!ReplaceFileContent(path, text.data(), text.size(), options))
+    if (!ferrix::ReplaceFileContent(path, text.data(), text.size(), options))
         RaiseWriteError(path, errno);
 }

@@ -73,7 +73,7 @@ TFtrackerSrvControl::~TFtrackerSrvControl()
 
 std::string TFtrackerSrvControl::ConfigFilePath() const
 {
-    return LocalPath(IncludeTrailingPathDelimiter(AppDir()) + ConfigFileName);
+    return ferrix::LocalPath(IncludeTrailingPathDelimiter(AppDir()) + ConfigFileName);
 }
 
 void TFtrackerSrvControl::HandleRequest(const uint8_t* request, int requestLength, uint8_t* answer, int maxAnswer,
@@ -102,7 +102,7 @@ void TFtrackerSrvControl::ReadConfigFile(void* buffer, int maxSize, int& count)
 {
     count = 0;
     std::string content;
-    if (!ReadFileContent(ConfigFilePath(), content))
+    if (!ferrix::ReadFileContent(ConfigFilePath(), content))
         return;  // no file to send
     count = static_cast<int>(std::min(content.size(), static_cast<size_t>(std::max(maxSize, 0))));
     std::memcpy(buffer, content.data(), static_cast<size_t>(count));
@@ -117,9 +117,9 @@ bool TFtrackerSrvControl::WriteConfigFile(const void* buffer, int count)
 {
     // A temporary file renamed over the settings file: a failed write leaves the old file whole.
     // A new file holds passwords: only its owner may read it.
-    TReplaceOptions options;
+    ferrix::TReplaceOptions options;
     options.NewFileMode = 0600;
-    if (!ReplaceFileContent(ConfigFilePath(), buffer, static_cast<size_t>(std::max(count, 0)), options))
+    if (!ferrix::ReplaceFileContent(ConfigFilePath(), buffer, static_cast<size_t>(std::max(count, 0)), options))
         return false;
     try {
         OnConfigUpdated.Raise(this);

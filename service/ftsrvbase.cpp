@@ -46,7 +46,7 @@ int32_t MillisecondsBetween(TDateTime a, TDateTime b)
 std::string ElapsedText(TDateTime span)
 {
     const int64_t ms = std::llround(std::fabs(span) * MSecsPerDay);
-    const char sep = LocaleTimeSeparator();
+    const char sep = ferrix::LocaleTimeSeparator();
     return Format("%d%c%02d%c%02d%c%03d", static_cast<int>(ms / 3600000 % 24), sep, static_cast<int>(ms / 60000 % 60),
                   sep, static_cast<int>(ms / 1000 % 60), sep, static_cast<int>(ms % 1000));
 }
@@ -57,7 +57,7 @@ std::string ShortPath(const std::string& path, int32_t depth)
 {
     if (depth < 0)
         return path;
-    const std::string local = LocalPath(path);
+    const std::string local = ferrix::LocalPath(path);
     size_t start = local.rfind('/');  // the delimiter in front of the name
     if (start == std::string::npos)
         return local;

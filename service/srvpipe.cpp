@@ -53,7 +53,7 @@ TPipeServer::TPipeServer(const std::string& pipeName, int maxInstances, const TS
       Statistics(std::make_unique<TPipeStatistics>())
 {
     if (!TerminateEvent.Create())
-        throw EOSError("Failed to create event object: " + PipeErrorMessage(GetLastPipeError()), GetLastPipeError());
+        throw EOSError("Failed to create event object: " + ferrix::PipeErrorMessage(GetLastPipeError()), GetLastPipeError());
 }
 
 TPipeServer::~TPipeServer()
@@ -67,7 +67,7 @@ void TPipeServer::Start()
     // construction instead of leaving a server that serves nothing.
     if (FInstanceCount > 0 && !Pipe.Create(FPipeName, SecurityAttributes)) {
         const int error = GetLastPipeError();
-        throw EOSError("Failed to create pipe instance: " + PipeErrorMessage(error), error);
+        throw EOSError("Failed to create pipe instance: " + ferrix::PipeErrorMessage(error), error);
     }
     Thread = std::thread([this] { Execute(); });
 }
@@ -193,7 +193,7 @@ bool TPipeServer::CreateInstances()
         return true;
     // One listening socket serves every instance of the pipe.
     if (!Pipe.Created() && !Pipe.Create(FPipeName, SecurityAttributes)) {
-        WriteLog(3, "Failed to create pipe instance: " + PipeErrorMessage(GetLastPipeError()));
+        WriteLog(3, "Failed to create pipe instance: " + ferrix::PipeErrorMessage(GetLastPipeError()));
         return false;
     }
     for (int i = 0; i < FInstanceCount; ++i) {
@@ -237,7 +237,7 @@ void TPipeServer::ConnectToNewClient(int index)
         break;
     case TPipeIo::Failed:
         ++Statistics->ConnErrors;
-        WriteLog(3, "Cleint listening failed: " + PipeErrorMessage(GetLastPipeError()));
+        WriteLog(3, "Cleint listening failed: " + ferrix::PipeErrorMessage(GetLastPipeError()));
         break;
     }
     instance.PendingIo = pending;
@@ -368,7 +368,7 @@ bool TPipeServer::BuildAnswer(int index)
     }
     if (useDefaultAnswer) {
         const TDateTimeParts now = DecodeDateTime(Now());
-        const char separator = LocaleTimeSeparator();
+        const char separator = ferrix::LocaleTimeSeparator();
         const std::string text = Format("ACK %d bytes %02d%c%02d%c%02d", static_cast<int>(instance.RequestLength),
                                         now.Hour, separator, now.Minute, separator, now.Second);
         std::memcpy(instance.Answer.data(), text.c_str(), text.size() + 1);

@@ -162,7 +162,7 @@ void TTransportSvc2::SplitChain(const std::string& Directory, std::vector<std::s
 
 void TTransportSvc2::RenameCorToScb(const std::string& Directory)
 {
-    for (const TSearchRec& rec : FindFiles(Directory, "cor")) {
+    for (const TSearchRec& rec : ferrix::FindFiles(Directory, "cor")) {
         if ((rec.Attr & (faDirectory | faHidden | faSysFile)) != 0)
             continue;
         const std::string newName = LowerCase(ChangeFileExt(rec.Name, ".scb"));
@@ -244,13 +244,13 @@ bool TTransportSvc2::TransferFile(const std::string& Path, const std::string& /*
                 if (ftp)
                     ForceFtpDirectory("/" + remoteDir);
                 else
-                    PrepareLocalDirectory(LocalPath(destination + LocalDelimiter + remoteDir));
+                    PrepareLocalDirectory(ferrix::LocalPath(destination + LocalDelimiter + remoteDir));
                 CurrentRemoteDir = remoteDir;
             }
             if (ftp)
                 FtpPutFile(Path, "/" + remoteDir, name);
             else
-                CopyLocalFile(Path, LocalPath(destination + LocalDelimiter + remoteDir), name);
+                CopyLocalFile(Path, ferrix::LocalPath(destination + LocalDelimiter + remoteDir), name);
         } catch (...) {
             TransferActive = false;
             SetLastFile(Path, false, 2);
@@ -280,7 +280,7 @@ void TTransportSvc2::PrepareLocalDirectory(const std::string& Path)
     // What a copy left when the program ended midway goes once per run: no copy of this run
     // leaves anything behind.
     if (LeftoversRemoved.insert(Path).second)
-        RemoveNewFileLeftovers(Path);
+        ferrix::RemoveNewFileLeftovers(Path);
 }
 
 void TTransportSvc2::ForceFtpDirectory(const std::string& Path)

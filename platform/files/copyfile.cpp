@@ -43,7 +43,7 @@ bool CopyThroughBuffer(int in, int out)
             continue;
         if (n <= 0)
             return n == 0;
-        if (!WriteAll(out, buffer, static_cast<size_t>(n)))
+        if (!ferrix::WriteAll(out, buffer, static_cast<size_t>(n)))
             return false;
     }
 }
@@ -80,7 +80,7 @@ bool CopyContent(int in, int out, const struct stat& st)
 
 bool CopyFile(const std::string& source, const std::string& target, bool failIfExists)
 {
-    const TFileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    const ferrix::TFileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (!in.Valid())
         return false;
     struct stat st{};
@@ -93,7 +93,7 @@ bool CopyFile(const std::string& source, const std::string& target, bool failIfE
     bool exists = false;
     if (!MayReplace(target, failIfExists, exists))
         return false;
-    TNewFile out(target, 0666);
+    ferrix::TNewFile out(target, 0666);
     if (!out.Valid() || !CopyContent(in.Get(), out.Get(), st))
         return false;
     // A new target is named at once; one that appeared meanwhile is replaced like any other.

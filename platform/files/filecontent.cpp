@@ -18,7 +18,7 @@ struct TTarget {
 
 // Whether the caller may replace the file at path: a regular file it may write (or own, where
 // options allow making it writable), or no file yet.
-bool CheckTarget(const std::string& path, const TReplaceOptions& options, TTarget& target)
+bool CheckTarget(const std::string& path, const ferrix::TReplaceOptions& options, TTarget& target)
 {
     if (::lstat(path.c_str(), &target.Stat) != 0)
         return errno == ENOENT;
@@ -28,7 +28,7 @@ bool CheckTarget(const std::string& path, const TReplaceOptions& options, TTarge
         return false;
     }
     // Opening the file proves the right to write the file itself, not only its directory.
-    const TFileDescriptor file(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const ferrix::TFileDescriptor file(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (file.Valid()) {
         if (::fstat(file.Get(), &target.Stat) != 0)
             return false;
@@ -38,7 +38,7 @@ bool CheckTarget(const std::string& path, const TReplaceOptions& options, TTarge
 }
 
 // Gives the temporary file the target's owner, group and mode, then the content, on disk.
-bool FillTemporary(int fd, const TTarget& target, const TReplaceOptions& options, const void* data, size_t size)
+bool FillTemporary(int fd, const TTarget& target, const ferrix::TReplaceOptions& options, const void* data, size_t size)
 {
     mode_t mode = options.NewFileMode;
     if (target.Exists) {
@@ -47,15 +47,15 @@ bool FillTemporary(int fd, const TTarget& target, const TReplaceOptions& options
             ::fchown(fd, static_cast<uid_t>(-1), target.Stat.st_gid);
         mode = (target.Stat.st_mode & 07777) | options.AddedModeBits;
     }
-    return ::fchmod(fd, mode) == 0 && WriteAll(fd, data, size) && ::fsync(fd) == 0;
+    return ::fchmod(fd, mode) == 0 && ferrix::WriteAll(fd, data, size) && ::fsync(fd) == 0;
 }
 
 }  // namespace
 
-bool ReadFileContent(const std::string& path, std::string& content, bool followLinks)
+bool ferrix::ReadFileContent(const std::string& path, std::string& content, bool followLinks)
 {
     content.clear();
-    const TFileDescriptor file(
+    const ferrix::TFileDescriptor file(
         ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW)));
     if (!file.Valid())
         return false;
@@ -83,18 +83,18 @@ bool ReadFileContent(const std::string& path, std::string& content, bool followL
     }
 }
 
-bool ReplaceFileContent(const std::string& path, const void* data, size_t size, const TReplaceOptions& options)
+bool ferrix::ReplaceFileContent(const std::string& path, const void* data, size_t size, const ferrix::TReplaceOptions& options)
 {
     TTarget target;
     if (!CheckTarget(path, options, target))
         return false;
-    TNewFile file(path, 0600);
+    ferrix::TNewFile file(path, 0600);
     return file.Valid() && FillTemporary(file.Get(), target, options, data, size) && file.Replace();
 }
 
-bool AppendFileLine(const std::string& path, std::string_view line, mode_t newFileMode)
+bool ferrix::AppendFileLine(const std::string& path, std::string_view line, mode_t newFileMode)
 {
-    const TFileDescriptor file(
+    const ferrix::TFileDescriptor file(
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, newFileMode));
     if (!file.Valid())
         return false;

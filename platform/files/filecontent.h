@@ -9,6 +9,8 @@
 #include <string_view>
 #include <sys/types.h>
 
+namespace ferrix {
+
 // The whole content of a regular file. False for a missing path, for anything that is not a
 // regular file (never blocks on a fifo) and for a read error; after a read error content holds
 // what was read before it. With followLinks false a symbolic link is refused (ELOOP).
@@ -33,3 +35,5 @@ bool ReplaceFileContent(const std::string& path, const void* data, size_t size, 
 // that lines of several writers never interleave; creates a missing file with newFileMode.
 // A symbolic link is refused (ELOOP). False also when the write was cut short.
 bool AppendFileLine(const std::string& path, std::string_view line, mode_t newFileMode = 0644);
+
+}  // namespace ferrix

@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+namespace ferrix {
+
 class TFileDescriptor {
 public:
     explicit TFileDescriptor(int fd) : Fd(fd) {}
@@ -27,3 +29,5 @@ public:
 private:
     int Fd;
 };
+
+}  // namespace ferrix

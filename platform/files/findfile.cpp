@@ -31,13 +31,13 @@ void FillRecord(std::string name, const struct stat& st, TSearchRec& rec)
 {
     rec.Name = std::move(name);
     rec.Size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
-    rec.Time = TimespecToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    rec.Time = ferrix::TimespecToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
     rec.Attr = AttributesOf(rec.Name, st);
 }
 
 }  // namespace
 
-FILETIME TimespecToFileTime(int64_t seconds, int64_t nanoseconds)
+FILETIME ferrix::TimespecToFileTime(int64_t seconds, int64_t nanoseconds)
 {
     // 1601-01-01 to 1970-01-01 in seconds; the time stamps keep milliseconds.
     constexpr int64_t EpochDifference = 11644473600LL;
@@ -46,7 +46,7 @@ FILETIME TimespecToFileTime(int64_t seconds, int64_t nanoseconds)
     return ft;
 }
 
-bool MatchesExtension(const std::string& name, const std::string& extension)
+bool ferrix::MatchesExtension(const std::string& name, const std::string& extension)
 {
     if (extension == "*")
         return true;
@@ -56,7 +56,7 @@ bool MatchesExtension(const std::string& name, const std::string& extension)
     return strcasecmp(name.c_str() + dot + 1, extension.c_str()) == 0;
 }
 
-std::vector<TSearchRec> FindFiles(const std::string& dir, const std::string& extension)
+std::vector<TSearchRec> ferrix::FindFiles(const std::string& dir, const std::string& extension)
 {
     std::vector<TSearchRec> result;
     DIR* d = opendir(dir.empty() ? "." : dir.c_str());
@@ -65,7 +65,7 @@ std::vector<TSearchRec> FindFiles(const std::string& dir, const std::string& ext
     const int dirFd = dirfd(d);
     while (dirent* entry = readdir(d)) {
         std::string name = entry->d_name;
-        if (name == "." || name == ".." || !MatchesExtension(name, extension))
+        if (name == "." || name == ".." || !ferrix::MatchesExtension(name, extension))
             continue;
         // A link is listed as itself, never as what it points at: a system entry.
         struct stat st {};
@@ -79,7 +79,7 @@ std::vector<TSearchRec> FindFiles(const std::string& dir, const std::string& ext
     return result;
 }
 
-bool FindFile(const std::string& path, TSearchRec& rec)
+bool ferrix::FindFile(const std::string& path, TSearchRec& rec)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
@@ -95,7 +95,7 @@ bool FileExists(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool IsSymbolicLink(const std::string& path)
+bool ferrix::IsSymbolicLink(const std::string& path)
 {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
@@ -115,7 +115,7 @@ int GetFileAttributes(const std::string& path)
     return AttributesOf(ExtractFileName(path), st);
 }
 
-bool SetFileAttributesNormal(const std::string& path)
+bool ferrix::SetFileAttributesNormal(const std::string& path)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
@@ -152,7 +152,7 @@ std::string SysErrorMessage(int errorCode)
     return strerror_r(errorCode, buffer, sizeof buffer);
 }
 
-std::string LocalPath(const std::string& path)
+std::string ferrix::LocalPath(const std::string& path)
 {
     std::string result = path;
     for (char& c : result)

@@ -25,6 +25,19 @@ struct TSearchRec {
     int Attr = 0;
 };
 
+bool FileExists(const std::string& path);       // a regular file (after following links)
+bool DirectoryExists(const std::string& path);
+int GetFileAttributes(const std::string& path);  // -1 when missing
+// Creates the directory and every missing parent; true when it exists afterwards.
+bool ForceDirectories(const std::string& path);
+bool RenameFile(const std::string& from, const std::string& to);
+bool DeleteFile(const std::string& path);
+
+// The system's text for an error code.
+std::string SysErrorMessage(int errorCode);
+
+namespace ferrix {
+
 // Every entry of dir whose name matches "*." + extension (case-insensitive; "*" matches every
 // name), with its attributes. "." and ".." are never listed. A missing or unreadable directory
 // yields an empty list.
@@ -38,19 +51,10 @@ bool MatchesExtension(const std::string& name, const std::string& extension);
 
 FILETIME TimespecToFileTime(int64_t seconds, int64_t nanoseconds);
 
-bool FileExists(const std::string& path);       // a regular file (after following links)
-bool IsSymbolicLink(const std::string& path);  // the path itself is a symbolic link
-bool DirectoryExists(const std::string& path);
-int GetFileAttributes(const std::string& path);  // -1 when missing
+bool IsSymbolicLink(const std::string& path);           // the path itself is a symbolic link
 bool SetFileAttributesNormal(const std::string& path);  // adds the owner write bit
-
-// Creates the directory and every missing parent; true when it exists afterwards.
-bool ForceDirectories(const std::string& path);
-bool RenameFile(const std::string& from, const std::string& to);
-bool DeleteFile(const std::string& path);
-
-// The system's text for an error code.
-std::string SysErrorMessage(int errorCode);
 
 // A local path with any "\" turned into the platform delimiter.
 std::string LocalPath(const std::string& path);
+
+}  // namespace ferrix

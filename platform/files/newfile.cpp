@@ -81,9 +81,9 @@ bool ProcessRunning(pid_t pid)
 
 }  // namespace
 
-TNewFile::TNewFile(const std::string& target, mode_t mode) : Target(target), File(OpenNewFile(target, mode, Named)) {}
+ferrix::TNewFile::TNewFile(const std::string& target, mode_t mode) : Target(target), File(OpenNewFile(target, mode, Named)) {}
 
-TNewFile::~TNewFile()
+ferrix::TNewFile::~TNewFile()
 {
     if (Named.empty())
         return;
@@ -92,7 +92,7 @@ TNewFile::~TNewFile()
     errno = saved;
 }
 
-bool TNewFile::NameTemporary()
+bool ferrix::TNewFile::NameTemporary()
 {
     for (int attempt = 0; attempt < TemporaryNameAttempts; ++attempt) {
         const std::string name = TemporaryNameBeside(Target);
@@ -106,7 +106,7 @@ bool TNewFile::NameTemporary()
     return false;
 }
 
-bool TNewFile::Replace()
+bool ferrix::TNewFile::Replace()
 {
     // A named file is closed first: a network file system may report a failed write only there.
     if (Named.empty() ? !NameTemporary() : !File.Close())
@@ -118,14 +118,14 @@ bool TNewFile::Replace()
     return true;
 }
 
-bool TNewFile::Create()
+bool ferrix::TNewFile::Create()
 {
     if (Named.empty())
         return LinkDescriptor(File.Get(), Target);
     return File.Close() && ::link(Named.c_str(), Target.c_str()) == 0;
 }
 
-bool WriteAll(int fd, const void* data, size_t size)
+bool ferrix::WriteAll(int fd, const void* data, size_t size)
 {
     const char* next = static_cast<const char*>(data);
     while (size > 0) {
@@ -141,7 +141,7 @@ bool WriteAll(int fd, const void* data, size_t size)
     return true;
 }
 
-void RemoveNewFileLeftovers(const std::string& dir)
+void ferrix::RemoveNewFileLeftovers(const std::string& dir)
 {
     DIR* d = ::opendir(dir.c_str());
     if (d == nullptr)

@@ -11,6 +11,8 @@
 
 #include "platform/files/filedescriptor.h"
 
+namespace ferrix {
+
 class TNewFile {
 public:
     // Opens the file with mode (less the umask); Valid() is false, with errno set, on failure.
@@ -45,3 +47,5 @@ bool WriteAll(int fd, const void* data, size_t size);
 // was in place (a crash between naming and renaming it): those of ended processes, and this
 // process's own. Call it while this process writes no new file into dir.
 void RemoveNewFileLeftovers(const std::string& dir);
+
+}  // namespace ferrix

@@ -46,7 +46,7 @@ bool IsOtherUser(uid_t owner)
 // A socket file whose server is gone refuses connections.
 bool IsStaleSocket(const sockaddr_un& address, socklen_t length)
 {
-    const TFileDescriptor probe(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    const ferrix::TFileDescriptor probe(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     return probe.Valid() && ::connect(probe.Get(), reinterpret_cast<const sockaddr*>(&address), length) != 0 &&
            errno == ECONNREFUSED;
 }
@@ -240,7 +240,7 @@ bool TNamedPipe::Create(const std::string& pipeName, const TSecurityAttributes* 
     std::string path;
     sockaddr_un address{};
     socklen_t length = 0;
-    if (!NamedPipeSocketPath(pipeName, path) || !IsSafePipeDirectory(path.substr(0, path.rfind('/'))) ||
+    if (!ferrix::NamedPipeSocketPath(pipeName, path) || !ferrix::IsSafePipeDirectory(path.substr(0, path.rfind('/'))) ||
         !FillAddress(path, address, length))
         return false;
     const TPipeSecurityDescriptor* descriptor = securityAttributes != nullptr ? securityAttributes->SecurityDescriptor : nullptr;

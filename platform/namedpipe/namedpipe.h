@@ -84,7 +84,7 @@ public:
 private:
     int Fd() const { return Descriptor ? Descriptor->Get() : -1; }
 
-    std::optional<TFileDescriptor> Descriptor;
+    std::optional<ferrix::TFileDescriptor> Descriptor;
     TWaitHandle Wait;
 };
 
@@ -117,7 +117,7 @@ private:
 
     int Fd() const { return Descriptor ? Descriptor->Get() : -1; }
 
-    std::optional<TFileDescriptor> Descriptor;  // the listening socket
+    std::optional<ferrix::TFileDescriptor> Descriptor;  // the listening socket
     std::string Path;
     dev_t Device = 0;
     ino_t Inode = 0;
@@ -177,7 +177,7 @@ private:
     int Fd() const { return Connection ? Connection->Get() : -1; }
 
     TNamedPipe* Pipe = nullptr;
-    std::optional<TFileDescriptor> Connection;  // the client's connection
+    std::optional<ferrix::TFileDescriptor> Connection;  // the client's connection
     TOperation Operation = TOperation::None;
     void* ReadBuffer = nullptr;
     const void* WriteBuffer = nullptr;

@@ -30,8 +30,8 @@ bool LocalSocketAddress(const std::string& name, sockaddr_un& address, socklen_t
     const char* configured = std::getenv("NAMEDPIPE_DIR");
     const char* setting = configured != nullptr ? configured : "";
     if (SafeDirectory.empty() || SafeDirectoryFor != setting) {
-        const std::string dir = ExistingPipeDirectory();
-        if (!IsTrustedPipeDirectory(dir, SafeDirectoryOwner))
+        const std::string dir = ferrix::ExistingPipeDirectory();
+        if (!ferrix::IsTrustedPipeDirectory(dir, SafeDirectoryOwner))
             return false;
         SafeDirectory = dir;
         SafeDirectoryFor = setting;
@@ -141,7 +141,7 @@ bool CallNamedPipeA(const std::string& pipeName, const void* inBuffer, uint32_t 
     if (ferrix::SplitRemotePipeName(pipeName, pc, localName))
         return ferrix::RelayCallNamedPipe(pc, localName, inBuffer, inSize, outBuffer, outSize, bytesRead);
     std::string computer, name;
-    if (!SplitPipeName(pipeName, computer, name))
+    if (!ferrix::SplitPipeName(pipeName, computer, name))
         return false;
     if (computer != ".")
         return Fail(PIPE_ERROR_REMOTE);
@@ -152,7 +152,7 @@ bool CallNamedPipeA(const std::string& pipeName, const void* inBuffer, uint32_t 
 
     // Non-blocking throughout: connecting never waits (a full queue of waiting clients means every
     // instance is busy), and the answer is waited for with a deadline.
-    const TFileDescriptor fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    const ferrix::TFileDescriptor fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.Valid())
         return Fail(errno);
     if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {

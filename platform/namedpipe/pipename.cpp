@@ -35,7 +35,7 @@ bool MakePipeDirectory(const char* path)
         return true;
     if (errno != EEXIST)
         return false;
-    const TFileDescriptor dir(::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const ferrix::TFileDescriptor dir(::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
     if (!dir.Valid() || ::fstat(dir.Get(), &st) != 0)
         return false;
@@ -56,7 +56,7 @@ void SetLastPipeError(int code)
     LastPipeError = code;
 }
 
-std::string PipeErrorMessage(int code)
+std::string ferrix::PipeErrorMessage(int code)
 {
     switch (code) {
     case PIPE_ERROR_BAD_NAME:
@@ -83,7 +83,7 @@ std::string PipeErrorMessage(int code)
     }
 }
 
-bool SplitPipeName(const std::string& pipeName, std::string& computer, std::string& name)
+bool ferrix::SplitPipeName(const std::string& pipeName, std::string& computer, std::string& name)
 {
     // "\\" computer "\" "pipe" "\" name
     const size_t computerEnd = pipeName.rfind("\\\\", 0) == 0 ? pipeName.find('\\', 2) : std::string::npos;
@@ -102,7 +102,7 @@ bool SplitPipeName(const std::string& pipeName, std::string& computer, std::stri
     return true;
 }
 
-std::string NamedPipeDirectory()
+std::string ferrix::NamedPipeDirectory()
 {
     const char* configured = std::getenv("NAMEDPIPE_DIR");
     if (configured != nullptr && *configured != '\0') {
@@ -118,7 +118,7 @@ std::string NamedPipeDirectory()
     return FallbackPipeDirectory;
 }
 
-std::string ExistingPipeDirectory()
+std::string ferrix::ExistingPipeDirectory()
 {
     const char* configured = std::getenv("NAMEDPIPE_DIR");
     if (configured != nullptr && *configured != '\0')
@@ -126,16 +126,16 @@ std::string ExistingPipeDirectory()
     return DirectoryExists(DefaultPipeDirectory) ? DefaultPipeDirectory : FallbackPipeDirectory;
 }
 
-bool NamedPipeSocketPath(const std::string& pipeName, std::string& path)
+bool ferrix::NamedPipeSocketPath(const std::string& pipeName, std::string& path)
 {
     std::string computer, name;
-    if (!SplitPipeName(pipeName, computer, name))
+    if (!ferrix::SplitPipeName(pipeName, computer, name))
         return false;
     if (computer != ".") {
         SetLastPipeError(PIPE_ERROR_REMOTE);
         return false;
     }
-    path = NamedPipeDirectory() + "/" + name;
+    path = ferrix::NamedPipeDirectory() + "/" + name;
     if (path.size() >= sizeof(sockaddr_un::sun_path)) {
         SetLastPipeError(ENAMETOOLONG);
         return false;
@@ -171,7 +171,7 @@ bool OnlyOwnerWrites(const struct stat& st)
 
 }  // namespace
 
-bool IsSafePipeDirectory(const std::string& path)
+bool ferrix::IsSafePipeDirectory(const std::string& path)
 {
     struct stat st {};
     if (!DirectoryStatus(path, st))
@@ -179,7 +179,7 @@ bool IsSafePipeDirectory(const std::string& path)
     return (OnlyOwnerWrites(st) && IsTrustedOwner(st.st_uid)) || Unsafe(path);
 }
 
-bool IsTrustedPipeDirectory(const std::string& path, uid_t& owner)
+bool ferrix::IsTrustedPipeDirectory(const std::string& path, uid_t& owner)
 {
     struct stat st {};
     if (!DirectoryStatus(path, st))

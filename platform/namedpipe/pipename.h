@@ -26,6 +26,8 @@ constexpr int PIPE_ERROR_UNTRUSTED_SERVER = 0x10009;  // the pipe is served by a
 
 int GetLastPipeError();
 void SetLastPipeError(int code);
+namespace ferrix {
+
 // The text of an error code: the layer's own texts, else the system's text for an errno value.
 // The text of PIPE_ERROR_UNSAFE_DIRECTORY names the directory this thread last found unsafe.
 std::string PipeErrorMessage(int code);
@@ -54,3 +56,5 @@ bool IsSafePipeDirectory(const std::string& path);
 // write to and that root gave that user (its parent is root's and writable by no one else, as
 // /run): the directory of a service that runs as that user. owner is the directory's owner.
 bool IsTrustedPipeDirectory(const std::string& path, uid_t& owner);
+
+}  // namespace ferrix

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
-std::string ProgramFilePath()
+std::string ferrix::ProgramFilePath()
 {
     char buffer[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);

@@ -184,7 +184,7 @@ DWORD FindDialEntry(const char* phonebook, const RASDIALPARAMS& params, std::str
 // ended: its pidfd already reports the end.
 bool ProcessRunning(pid_t pid)
 {
-    const TFileDescriptor process(PidfdOpen(pid));
+    const ferrix::TFileDescriptor process(PidfdOpen(pid));
     if (!process.Valid())
         return errno != ESRCH && (kill(pid, 0) == 0 || errno == EPERM);
     pollfd ended{process.Get(), POLLIN, 0};
@@ -195,7 +195,7 @@ bool ProcessRunning(pid_t pid)
 pid_t ReadPidFile(const std::string& path)
 {
     std::string content;
-    if (!ReadFileContent(path, content))
+    if (!ferrix::ReadFileContent(path, content))
         return 0;
     const std::string line = content.substr(0, content.find('\n'));
     pid_t pid = 0;
@@ -359,7 +359,7 @@ DWORD RasHangUpWithin(HRASCONN conn, int timeoutMs)
     const pid_t pid = static_cast<pid_t>(conn);
     if (pid <= 0)
         return RASERR_INVALID_HANDLE;
-    const TFileDescriptor process(PidfdOpen(pid));
+    const ferrix::TFileDescriptor process(PidfdOpen(pid));
     if (!process.Valid())
         return RASERR_INVALID_HANDLE;
     std::vector<TPppLink> links;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/sysutils.h"
+#include "platform/files/newfile.h"
 #include "platform/namedpipe/pipeclient.h"
 #include "platform/remote/relayproto.h"
 #include "platform/scm/scm.h"
@@ -37,20 +38,6 @@ std::string PipeAnswer(TRelayReader& reader)
         .U32(error)
         .Bytes(std::string(answer.data(), bytesRead))
         .Data();
-}
-
-bool WriteAll(int fd, const std::string& data)
-{
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -121,7 +108,8 @@ int TRelayServer::Run(int in, int out)
         if (frame == TRelayFrame::Invalid)
             return 1;
         if (frame == TRelayFrame::Whole) {
-            if (!WriteAll(out, RelayFrame(Answer(request))))
+            const std::string frame = RelayFrame(Answer(request));
+            if (!WriteAll(out, frame.data(), frame.size()))
                 return 1;
             continue;
         }

@@ -53,7 +53,7 @@ int TForegroundServiceHost::Run(TService& service)
     // The signals stay blocked afterwards: one arriving late must not kill the ending program.
     BlockStopSignals();
     const sigset_t signals = StopSignals();
-    const TFileDescriptor signalFd(::signalfd(-1, &signals, SFD_CLOEXEC));
+    const ferrix::TFileDescriptor signalFd(::signalfd(-1, &signals, SFD_CLOEXEC));
     if (signalFd.Get() < 0)
         throw EOSError(std::string("signalfd: ") + std::strerror(errno), errno);
 

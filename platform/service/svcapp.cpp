@@ -69,7 +69,7 @@ int TServiceApplication::RegisterService(bool install, bool silent)
     try {
         ferrix::TManagerBus bus;
         if (install) {
-            const std::string path = ferrix::InstallServiceUnit(bus, name, Service->DisplayName, ProgramFilePath());
+            const std::string path = ferrix::InstallServiceUnit(bus, name, Service->DisplayName, ferrix::ProgramFilePath());
             if (!silent)
                 std::printf("%s: service installed as %s\n", name.c_str(), path.c_str());
         } else {

@@ -26,13 +26,13 @@ char SeparatorOf(const char* format, char fallback)
 
 }  // namespace
 
-int GetTimeZoneBaseBias()
+int ferrix::GetTimeZoneBaseBias()
 {
     tzset();
     return static_cast<int>(timezone / 60);
 }
 
-int GetTimeZoneCurrentBias()
+int ferrix::GetTimeZoneCurrentBias()
 {
     const time_t now = time(nullptr);
     tm parts{};
@@ -40,12 +40,12 @@ int GetTimeZoneCurrentBias()
     return static_cast<int>(-parts.tm_gmtoff / 60);
 }
 
-char LocaleDateSeparator()
+char ferrix::LocaleDateSeparator()
 {
     return SeparatorOf(nl_langinfo(D_FMT), '/');
 }
 
-char LocaleTimeSeparator()
+char ferrix::LocaleTimeSeparator()
 {
     return SeparatorOf(nl_langinfo(T_FMT), ':');
 }

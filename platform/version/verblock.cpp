@@ -107,7 +107,7 @@ bool VerQueryValue(std::span<const uint8_t> block, const std::string& subBlock, 
     return true;
 }
 
-bool ReadValueWord(std::span<const uint8_t> value, size_t offset, uint32_t& word)
+bool ferrix::ReadValueWord(std::span<const uint8_t> value, size_t offset, uint32_t& word)
 {
     if (offset > value.size() || value.size() - offset < 4)
         return false;
@@ -116,7 +116,7 @@ bool ReadValueWord(std::span<const uint8_t> value, size_t offset, uint32_t& word
     return true;
 }
 
-bool ReadFixedFileInfo(std::span<const uint8_t> value, TFixedFileInfo& info)
+bool ferrix::ReadFixedFileInfo(std::span<const uint8_t> value, TFixedFileInfo& info)
 {
     if (value.size() < FixedFileInfoSize)
         return false;
@@ -125,11 +125,11 @@ bool ReadFixedFileInfo(std::span<const uint8_t> value, TFixedFileInfo& info)
                                 &info.FileOS,           &info.FileType,         &info.FileSubtype,   &info.FileDateMS,
                                 &info.FileDateLS};
     for (size_t i = 0; i < std::size(fields); ++i)
-        ReadValueWord(value, 4 * i, *fields[i]);
+        ferrix::ReadValueWord(value, 4 * i, *fields[i]);
     return info.Signature == VersionSignature;
 }
 
-std::string VersionValueText(std::span<const uint8_t> value)
+std::string ferrix::VersionValueText(std::span<const uint8_t> value)
 {
     const auto end = std::find(value.begin(), value.end(), uint8_t{0});
     return std::string(value.begin(), end);

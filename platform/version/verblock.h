@@ -243,9 +243,13 @@ std::vector<uint8_t> BuildVersionBlock(const TVersionBlockSource& source);
 // names no node or the block is malformed; never reads outside the block.
 bool VerQueryValue(std::span<const uint8_t> block, const std::string& subBlock, std::span<const uint8_t>& value);
 
+namespace ferrix {
+
 // Decodes the root value; false when it is too short or lacks the signature.
 bool ReadFixedFileInfo(std::span<const uint8_t> value, TFixedFileInfo& info);
 // The text of a text value, up to its first NUL.
 std::string VersionValueText(std::span<const uint8_t> value);
 // The 32-bit little-endian word at a byte offset of a value; false when the value is too short.
 bool ReadValueWord(std::span<const uint8_t> value, size_t offset, uint32_t& word);
+
+}  // namespace ferrix

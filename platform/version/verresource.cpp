@@ -62,7 +62,7 @@ bool GetFileVersionInfo(const std::string& fileName, std::vector<uint8_t>& data)
     if (!LibelfReady())
         return false;
     // Non-blocking, so that naming a fifo cannot hang the reader; only regular files are read.
-    TFileDescriptor file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    ferrix::TFileDescriptor file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat status;
     if (file.Get() < 0 || ::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode))
         return false;

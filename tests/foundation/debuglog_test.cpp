@@ -36,8 +36,8 @@ protected:
 TEST(LogLineFormat, DateBlankTimeTabMessage)
 {
     const TDateTime t = EncodeDateTime(2026, 12, 7, 23, 5, 9, 700);
-    EXPECT_EQ(FormatLogLine(t, "TransportSvc2 service started"), "07/12/2026 23:05:09\tTransportSvc2 service started");
-    EXPECT_EQ(FormatLogLine(EncodeDateTime(2026, 1, 2, 0, 0, 0, 0), "x"), "02/01/2026 00:00:00\tx");
+    EXPECT_EQ(ferrix::FormatLogLine(t, "TransportSvc2 service started"), "07/12/2026 23:05:09\tTransportSvc2 service started");
+    EXPECT_EQ(ferrix::FormatLogLine(EncodeDateTime(2026, 1, 2, 0, 0, 0, 0), "x"), "02/01/2026 00:00:00\tx");
 }
 
 TEST_F(LogTest, FoldsCrLfPairsOnlyAndEndsWithCrLf)

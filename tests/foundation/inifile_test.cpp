@@ -32,7 +32,7 @@ const std::string Sample =
 std::string FileNames(const std::string& dir)
 {
     std::vector<std::string> names;
-    for (const TSearchRec& rec : FindFiles(dir, "*"))
+    for (const TSearchRec& rec : ferrix::FindFiles(dir, "*"))
         names.push_back(rec.Name);
     std::sort(names.begin(), names.end());
     std::string joined;

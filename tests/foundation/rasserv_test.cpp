@@ -13,8 +13,8 @@ namespace {
 
 class RasServTest : public ::testing::Test {
 protected:
-    void SetUp() override { SetRasHangUpPause(0); }
-    void TearDown() override { SetRasHangUpPause(RasHangUpPauseMs); }
+    void SetUp() override { ferrix::SetRasHangUpPause(0); }
+    void TearDown() override { ferrix::SetRasHangUpPause(RasHangUpPauseMs); }
 
     std::vector<std::string> Entries()
     {
@@ -152,7 +152,7 @@ TEST_F(RasServTest, HangUpByNameIgnoresCaseAndEndsTheLink)
 
 TEST_F(RasServTest, HangUpWaitsThreeSecondsByDefault)
 {
-    SetRasHangUpPause(RasHangUpPauseMs);
+    ferrix::SetRasHangUpPause(RasHangUpPauseMs);
     Ras.AddEntry("Office");
     ASSERT_TRUE(RasDialEntry("Office")) << RasLastErrorText();
     const auto start = std::chrono::steady_clock::now();

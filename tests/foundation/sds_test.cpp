@@ -14,8 +14,8 @@ TEST(AppDir, IsTheProgramDirectoryAndTempPointsThere)
     EXPECT_TRUE(FileExists(dir + "/sds_test"));
     EXPECT_EQ(std::string(getenv("TEMP")), dir);
     EXPECT_EQ(std::string(getenv("TMP")), dir);
-    EXPECT_EQ(ProgramDirectoryOf("/prog"), "/");
-    EXPECT_EQ(ProgramDirectoryOf("/opt/svc/prog"), "/opt/svc");
+    EXPECT_EQ(ferrix::ProgramDirectoryOf("/prog"), "/");
+    EXPECT_EQ(ferrix::ProgramDirectoryOf("/opt/svc/prog"), "/opt/svc");
 }
 
 TEST(GetField, EmptyFieldsAndLimits)
@@ -46,7 +46,7 @@ TEST(FileTimeToDateTime, KeepsUtcAndMilliseconds)
     // 2026-12-07 22:01:24.123 UTC
     SetFileTime(dir / "f.arg", 1796680884, 123);
     TSearchRec rec;
-    ASSERT_TRUE(FindFile(dir / "f.arg", rec));
+    ASSERT_TRUE(ferrix::FindFile(dir / "f.arg", rec));
     const TDateTimeParts p = DecodeDateTime(FileTimeToDateTime(rec.Time));
     EXPECT_EQ(p.Year, 2026);
     EXPECT_EQ(p.Month, 12);

@@ -47,7 +47,7 @@ std::string ProgramWithBlock(const TempDir& dir, const std::vector<uint8_t>& blo
 TEST(VersionInfo, RunningProgramByDefault)
 {
     const TVersionInfo info;
-    EXPECT_EQ(info.FileName, ProgramFilePath());
+    EXPECT_EQ(info.FileName, ferrix::ProgramFilePath());
     EXPECT_EQ(info.Major, 2);
     EXPECT_EQ(info.Minor, 5);
     EXPECT_EQ(info.Release, 0);

@@ -102,7 +102,7 @@ bool PipeConnection::Connect(const std::string& name)
 {
     Close();
     std::string path;
-    if (!NamedPipeSocketPath(LocalPipeName(name), path))
+    if (!ferrix::NamedPipeSocketPath(LocalPipeName(name), path))
         return false;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;

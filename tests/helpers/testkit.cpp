@@ -231,7 +231,7 @@ SmallFileSystem::~SmallFileSystem()
 
 bool SmallFileSystem::Fill(const std::string& name) const
 {
-    const TFileDescriptor file(::open((Dir / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    const ferrix::TFileDescriptor file(::open((Dir / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!file.Valid())
         return false;
     const std::string block(4096, 'f');

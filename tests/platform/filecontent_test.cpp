@@ -33,9 +33,9 @@ struct stat StatOf(const std::string& path)
     return st;
 }
 
-bool Replace(const std::string& path, const std::string& content, const TReplaceOptions& options = {})
+bool Replace(const std::string& path, const std::string& content, const ferrix::TReplaceOptions& options = {})
 {
-    return ReplaceFileContent(path, content.data(), content.size(), options);
+    return ferrix::ReplaceFileContent(path, content.data(), content.size(), options);
 }
 
 TEST(ReplaceFileContent, KeepsModeOwnerAndGroupOfAnotherUsersFile)
@@ -60,7 +60,7 @@ TEST(ReplaceFileContent, NewFilesTakeTheGivenModeAndReadOnlyFilesTheAddedBits)
 {
     TempDir dir;
     const mode_t umask = ::umask(0);
-    TReplaceOptions secret;
+    ferrix::TReplaceOptions secret;
     secret.NewFileMode = 0600;
     EXPECT_TRUE(Replace(dir / "new.ini", "x", secret));
     EXPECT_TRUE(Replace(dir / "plain.ini", "x"));
@@ -74,7 +74,7 @@ TEST(ReplaceFileContent, NewFilesTakeTheGivenModeAndReadOnlyFilesTheAddedBits)
 
     WriteTextFile(dir / "ro.dst", "old");
     ASSERT_EQ(::chmod((dir / "ro.dst").c_str(), 0444), 0);
-    TReplaceOptions writable;
+    ferrix::TReplaceOptions writable;
     writable.AddedModeBits = S_IWUSR;
     EXPECT_TRUE(Replace(dir / "ro.dst", "new", writable));
     EXPECT_EQ(StatOf(dir / "ro.dst").st_mode & 07777, 0644u);
@@ -138,7 +138,7 @@ TEST_F(UnprivilegedReplace, TheOwnerMayReplaceItsReadOnlyFileOnlyWhereAsked)
     EXPECT_EQ(RunAsUnprivileged([&] { return Replace(path, "plain") ? 0 : errno; }), EACCES);
     EXPECT_EQ(ReadTextFile(path), "old");
     EXPECT_EQ(RunAsUnprivileged([&] {
-                  TReplaceOptions writable;
+                  ferrix::TReplaceOptions writable;
                   writable.AddedModeBits = S_IWUSR;
                   return Replace(path, "new", writable) ? 0 : errno;
               }),
@@ -159,7 +159,7 @@ TEST(ReplaceFileContent, ACrashWhileWritingLeavesTheOldFileAndNoTemporary)
         const rlimit limit{65536, 65536};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         const std::string content(1 << 20, 'n');
-        ReplaceFileContent(path, content.data(), content.size());
+        ferrix::ReplaceFileContent(path, content.data(), content.size());
         return 0;
     });
     EXPECT_EQ(result, 128 + SIGXFSZ);
@@ -176,7 +176,7 @@ TEST(ReplaceFileContent, AFullFileSystemLeavesTheOldFileAndNoTemporary)
     ASSERT_TRUE(fs.Fill("filler"));
     const std::string content(64 * 1024, 'n');
     errno = 0;
-    EXPECT_FALSE(ReplaceFileContent(fs / "settings.ini", content.data(), content.size()));
+    EXPECT_FALSE(ferrix::ReplaceFileContent(fs / "settings.ini", content.data(), content.size()));
     EXPECT_EQ(errno, ENOSPC);
     EXPECT_EQ(ReadTextFile(fs / "settings.ini"), "[General]\nkept=1\n");
     EXPECT_EQ(Names(fs.Path()), (std::vector<std::string>{"filler", "settings.ini"}));
@@ -191,11 +191,11 @@ TEST(ReadFileContent, ReadsRegularFilesOnly)
     ASSERT_EQ(::symlink((dir / "big").c_str(), (dir / "link").c_str()), 0);
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
     std::string content;
-    EXPECT_TRUE(ReadFileContent(dir / "big", content));
+    EXPECT_TRUE(ferrix::ReadFileContent(dir / "big", content));
     EXPECT_TRUE(content == big);
-    EXPECT_TRUE(ReadFileContent(dir / "empty", content));
+    EXPECT_TRUE(ferrix::ReadFileContent(dir / "empty", content));
     EXPECT_EQ(content, "");
-    EXPECT_TRUE(ReadFileContent(dir / "link", content));
+    EXPECT_TRUE(ferrix::ReadFileContent(dir / "link", content));
     EXPECT_EQ(content.size(), big.size());
 
     // A fifo without a writer would block a plain read for ever.
@@ -203,7 +203,7 @@ TEST(ReadFileContent, ReadsRegularFilesOnly)
         {"fifo", {true, EINVAL}}, {"", {true, EISDIR}}, {"gone", {true, ENOENT}}, {"link", {false, ELOOP}}};
     for (const auto& [name, how] : refused) {
         errno = 0;
-        EXPECT_FALSE(ReadFileContent(dir / name, content, how.first)) << name;
+        EXPECT_FALSE(ferrix::ReadFileContent(dir / name, content, how.first)) << name;
         EXPECT_EQ(errno, how.second) << name;
         EXPECT_EQ(content, "") << name;
     }
@@ -223,7 +223,7 @@ TEST(AppendFileLine, LinesOfManyWritersNeverInterleave)
             const std::string line = std::string(1000, static_cast<char>('a' + w)) + "\r\n";
             bool ok = true;
             for (int i = 0; i < Lines; ++i)
-                ok = AppendFileLine(path, line) && ok;
+                ok = ferrix::AppendFileLine(path, line) && ok;
             ::_exit(ok ? 0 : 1);
         }
         children.push_back(pid);
@@ -243,16 +243,16 @@ TEST(AppendFileLine, CreatesTheFileButNeverWritesThroughALink)
 {
     TempDir dir;
     const mode_t umask = ::umask(0);
-    EXPECT_TRUE(AppendFileLine(dir / "new.log", "one\n", 0640));
+    EXPECT_TRUE(ferrix::AppendFileLine(dir / "new.log", "one\n", 0640));
     ::umask(umask);
-    EXPECT_TRUE(AppendFileLine(dir / "new.log", "two\n"));
+    EXPECT_TRUE(ferrix::AppendFileLine(dir / "new.log", "two\n"));
     EXPECT_EQ(ReadTextFile(dir / "new.log"), "one\ntwo\n");
     EXPECT_EQ(StatOf(dir / "new.log").st_mode & 07777, 0640u);
 
     WriteTextFile(dir / "passwd", "root:x:0:0\n");
     ASSERT_EQ(::symlink((dir / "passwd").c_str(), (dir / "link.log").c_str()), 0);
     errno = 0;
-    EXPECT_FALSE(AppendFileLine(dir / "link.log", "evil\n"));
+    EXPECT_FALSE(ferrix::AppendFileLine(dir / "link.log", "evil\n"));
     EXPECT_EQ(errno, ELOOP);
     EXPECT_EQ(ReadTextFile(dir / "passwd"), "root:x:0:0\n");
 }

@@ -102,7 +102,7 @@ public:
     bool Listening = false;
 
 private:
-    TFileDescriptor Fd;
+    ferrix::TFileDescriptor Fd;
 };
 
 // A server that takes one connection and its request and never answers; it lets go when it ends.
@@ -120,7 +120,7 @@ public:
     RawListener Listener;
 
 private:
-    std::optional<TFileDescriptor> Client;
+    std::optional<ferrix::TFileDescriptor> Client;
     std::thread Thread;
 };
 
@@ -158,17 +158,17 @@ TEST(NamedPipeNames, LocalNamesMapToSocketsInThePipeDirectory)
 {
     PipeDirectory pipes;
     std::string path;
-    ASSERT_TRUE(NamedPipeSocketPath("\\\\.\\pipe\\TrSvc2Info", path));
+    ASSERT_TRUE(ferrix::NamedPipeSocketPath("\\\\.\\pipe\\TrSvc2Info", path));
     EXPECT_EQ(path, pipes.SocketPath("TrSvc2Info"));
-    ASSERT_TRUE(NamedPipeSocketPath("\\\\.\\PIPE\\TrSvc2Control", path));
+    ASSERT_TRUE(ferrix::NamedPipeSocketPath("\\\\.\\PIPE\\TrSvc2Control", path));
     EXPECT_EQ(path, pipes.SocketPath("TrSvc2Control"));
 
     for (const char* bad : {"", "TrSvc2Info", "\\\\.\\pipe\\", "\\\\.\\pipes\\x", "\\\\\\pipe\\x", "\\\\.\\pipe\\a/b",
                             "\\\\.\\pipe\\a\\b", "\\\\.\\pipe\\..", "//./pipe/x"}) {
-        EXPECT_FALSE(NamedPipeSocketPath(bad, path)) << bad;
+        EXPECT_FALSE(ferrix::NamedPipeSocketPath(bad, path)) << bad;
         EXPECT_EQ(GetLastPipeError(), PIPE_ERROR_BAD_NAME) << bad;
     }
-    EXPECT_FALSE(NamedPipeSocketPath("\\\\.\\pipe\\" + std::string(200, 'n'), path));
+    EXPECT_FALSE(ferrix::NamedPipeSocketPath("\\\\.\\pipe\\" + std::string(200, 'n'), path));
     EXPECT_EQ(GetLastPipeError(), ENAMETOOLONG);
 }
 
@@ -176,11 +176,11 @@ TEST(NamedPipeNames, PipeDirectoryIsCreatedWhenMissing)
 {
     TempDir dir;
     ::setenv("NAMEDPIPE_DIR", (dir / "a/b").c_str(), 1);
-    EXPECT_EQ(NamedPipeDirectory(), dir / "a/b");
+    EXPECT_EQ(ferrix::NamedPipeDirectory(), dir / "a/b");
     EXPECT_TRUE(DirectoryExists(dir / "a/b"));
     ::unsetenv("NAMEDPIPE_DIR");
     if (::geteuid() == 0) {
-        EXPECT_EQ(NamedPipeDirectory(), "/run/namedpipe");
+        EXPECT_EQ(ferrix::NamedPipeDirectory(), "/run/namedpipe");
         EXPECT_TRUE(DirectoryExists("/run/namedpipe"));
     }
 }
@@ -195,12 +195,12 @@ TEST(NamedPipeClient, RemoteAndMissingPipesFailWithAClearError)
     EXPECT_FALSE(CallNamedPipeA("\\\\SHOP1\\pipe\\TrSvc2Info", "x", 1, answer, sizeof answer, read));
     ::unsetenv("FERRIX_SSH");
     EXPECT_EQ(GetLastPipeError(), PIPE_ERROR_REMOTE);
-    EXPECT_NE(PipeErrorMessage(PIPE_ERROR_REMOTE).find("Cannot reach SHOP1 over SSH"), std::string::npos);
+    EXPECT_NE(ferrix::PipeErrorMessage(PIPE_ERROR_REMOTE).find("Cannot reach SHOP1 over SSH"), std::string::npos);
     EXPECT_EQ(read, 0u);
 
     EXPECT_FALSE(CallNamedPipeA("\\\\.\\pipe\\Nobody", "x", 1, answer, sizeof answer, read));
     EXPECT_EQ(GetLastPipeError(), ENOENT);
-    EXPECT_EQ(PipeErrorMessage(GetLastPipeError()), "No such file or directory");
+    EXPECT_EQ(ferrix::PipeErrorMessage(GetLastPipeError()), "No such file or directory");
 }
 
 TEST(NamedPipeServer, SocketModeFollowsTheSecurityDescriptor)
@@ -230,7 +230,7 @@ TEST(NamedPipeServer, OneExchangeAndAnAnswerLongerThanTheBuffer)
     char answer[64];
     uint32_t read = 0;
     ASSERT_TRUE(CallNamedPipeA(LocalPipeName("Once"), "ping", 4, answer, sizeof answer, read))
-        << PipeErrorMessage(GetLastPipeError());
+        << ferrix::PipeErrorMessage(GetLastPipeError());
     EXPECT_EQ(std::string(answer, read), "pong");
     server.Join();
     EXPECT_EQ(server.Request, "ping");
@@ -271,7 +271,7 @@ TEST(NamedPipeClient, ServerThatAcceptsAndNeverAnswersTimesOut)
     EXPECT_EQ(shortWait.Error, PIPE_ERROR_TIMEOUT);
     EXPECT_GE(shortWait.Took, std::chrono::milliseconds(300));
     EXPECT_LT(shortWait.Took, std::chrono::seconds(3));
-    EXPECT_NE(PipeErrorMessage(PIPE_ERROR_TIMEOUT).find("did not answer in time"), std::string::npos);
+    EXPECT_NE(ferrix::PipeErrorMessage(PIPE_ERROR_TIMEOUT).find("did not answer in time"), std::string::npos);
 
     // The console's call, with the default time-out, comes back too.
     SilentServer again(pipes.SocketPath("Silent2"));
@@ -317,7 +317,7 @@ TEST(NamedPipeDirectoryRules, UnsafeDirectoriesAreRefusedByClientAndServer)
         const TTimedCall call = TimedCall("Info", 1000);
         EXPECT_FALSE(call.Ok) << c.Name;
         EXPECT_EQ(call.Error, PIPE_ERROR_UNSAFE_DIRECTORY) << c.Name;
-        EXPECT_NE(PipeErrorMessage(call.Error).find(dir), std::string::npos) << PipeErrorMessage(call.Error);
+        EXPECT_NE(ferrix::PipeErrorMessage(call.Error).find(dir), std::string::npos) << ferrix::PipeErrorMessage(call.Error);
         EXPECT_FALSE(planted.HasClient()) << c.Name << ": the call reached the planted socket";
 
         TNamedPipe pipe;
@@ -333,13 +333,13 @@ TEST(NamedPipeDirectoryRules, DefaultDirectoryOpenToAllIsClosedAgain)
     if (::geteuid() != 0)
         GTEST_SKIP() << "the default directory needs root";
     ::unsetenv("NAMEDPIPE_DIR");
-    ASSERT_EQ(NamedPipeDirectory(), "/run/namedpipe");
+    ASSERT_EQ(ferrix::NamedPipeDirectory(), "/run/namedpipe");
     ASSERT_EQ(::chmod("/run/namedpipe", 01777), 0);  // as an earlier release made it
-    EXPECT_EQ(NamedPipeDirectory(), "/run/namedpipe");
+    EXPECT_EQ(ferrix::NamedPipeDirectory(), "/run/namedpipe");
     struct stat st {};
     ASSERT_EQ(::lstat("/run/namedpipe", &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0755u);
-    EXPECT_TRUE(IsSafePipeDirectory("/run/namedpipe"));
+    EXPECT_TRUE(ferrix::IsSafePipeDirectory("/run/namedpipe"));
 }
 
 // The result of one call to a pipe served by user nobody (its socket made before it gave up root)
@@ -399,6 +399,6 @@ TEST(NamedPipeClient, ServerOfAnotherUserGetsNoRequest)
     ASSERT_EQ(::mkdir(given.c_str(), 0755), 0);
     ASSERT_EQ(::chown(given.c_str(), Nobody, Nobody), 0);
     const TForeignCall inItsOwnDirectory = CallServerOfNobody(given);
-    EXPECT_TRUE(inItsOwnDirectory.Call.Ok) << PipeErrorMessage(inItsOwnDirectory.Call.Error);
+    EXPECT_TRUE(inItsOwnDirectory.Call.Ok) << ferrix::PipeErrorMessage(inItsOwnDirectory.Call.Error);
     EXPECT_EQ(inItsOwnDirectory.Received, "GOT 4");
 }

@@ -46,9 +46,9 @@ void WriteAndReplace(const std::string& dir, bool named)
     WriteTextFile(target, "old");
     const std::string prefix = ".ferrix-tmp." + std::to_string(getpid()) + "." + HostName() + ".";
     {
-        TNewFile file(target, 0644);
+        ferrix::TNewFile file(target, 0644);
         ASSERT_TRUE(file.Valid()) << strerror(errno);
-        ASSERT_TRUE(WriteAll(file.Get(), "torn", 4));
+        ASSERT_TRUE(ferrix::WriteAll(file.Get(), "torn", 4));
         const std::vector<std::string> names = Names(dir);
         ASSERT_EQ(names.size(), named ? 2u : 1u);
         EXPECT_EQ(names.back(), "status.dst");
@@ -59,19 +59,19 @@ void WriteAndReplace(const std::string& dir, bool named)
     EXPECT_EQ(ReadTextFile(target), "old");
     EXPECT_EQ(Names(dir), std::vector<std::string>{"status.dst"});
 
-    TNewFile file(target, 0644);
+    ferrix::TNewFile file(target, 0644);
     const std::string content = PatternBytes(200000, 7);
-    ASSERT_TRUE(WriteAll(file.Get(), content.data(), content.size()));
+    ASSERT_TRUE(ferrix::WriteAll(file.Get(), content.data(), content.size()));
     ASSERT_TRUE(file.Replace()) << strerror(errno);
     EXPECT_TRUE(ReadTextFile(target) == content);
     EXPECT_EQ(Names(dir), std::vector<std::string>{"status.dst"});
 
-    TNewFile again(target, 0644);
+    ferrix::TNewFile again(target, 0644);
     errno = 0;
     EXPECT_FALSE(again.Create());
     EXPECT_EQ(errno, EEXIST);
-    TNewFile fresh(dir + "/fresh", 0600);
-    ASSERT_TRUE(WriteAll(fresh.Get(), "fresh", 5));
+    ferrix::TNewFile fresh(dir + "/fresh", 0600);
+    ASSERT_TRUE(ferrix::WriteAll(fresh.Get(), "fresh", 5));
     ASSERT_TRUE(fresh.Create()) << strerror(errno);
     EXPECT_EQ(ReadTextFile(dir + "/fresh"), "fresh");
     EXPECT_EQ(fs::status(dir + "/fresh").permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
@@ -88,12 +88,12 @@ TEST(NewFile, TakesTheTargetsPlaceOnlyWhole)
     // A symbolic link at the target's name is replaced, and what it pointed at is left alone.
     WriteTextFile(dir / "elsewhere", "elsewhere");
     fs::create_symlink(dir / "elsewhere", dir / "link");
-    TNewFile file(dir / "link", 0644);
-    ASSERT_TRUE(WriteAll(file.Get(), "new", 3) && file.Replace());
+    ferrix::TNewFile file(dir / "link", 0644);
+    ASSERT_TRUE(ferrix::WriteAll(file.Get(), "new", 3) && file.Replace());
     EXPECT_FALSE(fs::is_symlink(dir / "link"));
     EXPECT_EQ(ReadTextFile(dir / "elsewhere"), "elsewhere");
 
-    TNewFile nowhere(dir / "missing/file", 0644);
+    ferrix::TNewFile nowhere(dir / "missing/file", 0644);
     EXPECT_FALSE(nowhere.Valid());
 }
 
@@ -118,9 +118,9 @@ TEST(NewFile, LeftoversOfEndedProcessesOfThisHostAreRemoved)
     for (const std::string& name : {ended, own, running, otherHost, noPid, std::string("data.txt")})
         WriteTextFile(dir / name, "torn");
 
-    RemoveNewFileLeftovers(dir.Path());
+    ferrix::RemoveNewFileLeftovers(dir.Path());
     std::vector<std::string> kept = {running, otherHost, noPid, "data.txt"};
     std::sort(kept.begin(), kept.end());
     EXPECT_EQ(Names(dir.Path()), kept);
-    RemoveNewFileLeftovers(dir / "missing");
+    ferrix::RemoveNewFileLeftovers(dir / "missing");
 }

@@ -94,7 +94,7 @@ TCallResult Call(const std::string& pipeName, const std::string& request, uint32
 
 std::ostream& operator<<(std::ostream& out, const TCallResult& r)
 {
-    return out << "{ok " << r.Ok << ", error " << r.Error << " " << (r.Ok ? "" : PipeErrorMessage(r.Error))
+    return out << "{ok " << r.Ok << ", error " << r.Error << " " << (r.Ok ? "" : ferrix::PipeErrorMessage(r.Error))
                << ", " << r.Answer.size() << " bytes}";
 }
 
@@ -134,7 +134,7 @@ protected:
         EXPECT_LT(std::chrono::steady_clock::now() - start, bound);
         EXPECT_FALSE(result.Ok);
         EXPECT_EQ(result.Error, PIPE_ERROR_REMOTE);
-        return PipeErrorMessage(result.Error);
+        return ferrix::PipeErrorMessage(result.Error);
     }
 
     std::unique_ptr<PipeDirectory> Pipes;
@@ -187,7 +187,7 @@ TEST_F(RelayTest, RelayKilledMidCallFailsTheCallAndTheNextOneReconnects)
     std::string text;  // the last error's text belongs to the calling thread
     std::thread call([&] {
         held = Call("\\\\otherpc\\pipe\\Fixed", "HOLD");
-        text = PipeErrorMessage(held.Error);
+        text = ferrix::PipeErrorMessage(held.Error);
     });
     ASSERT_TRUE(WaitFor([&] { return Fixed->Held.load() == 1; }));
     const auto start = std::chrono::steady_clock::now();
@@ -215,7 +215,7 @@ TEST_F(RelayTest, StalledAnswerEndsAtTheTimeOut)
     EXPECT_GE(took, std::chrono::milliseconds(1400));
     EXPECT_LT(took, std::chrono::seconds(5));
     EXPECT_EQ(held.Error, PIPE_ERROR_REMOTE);
-    EXPECT_EQ(PipeErrorMessage(PIPE_ERROR_REMOTE), "otherpc did not answer within 1500 ms");
+    EXPECT_EQ(ferrix::PipeErrorMessage(PIPE_ERROR_REMOTE), "otherpc did not answer within 1500 ms");
     Fixed->Release = true;
     EXPECT_TRUE(Call("\\\\otherpc\\pipe\\Fixed", "next").Ok);
 }

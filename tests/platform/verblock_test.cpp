@@ -17,7 +17,7 @@ std::string Text(const std::vector<uint8_t>& block, const std::string& path)
     std::span<const uint8_t> value;
     if (!VerQueryValue(block, path, value))
         return "<missing>";
-    return VersionValueText(value);
+    return ferrix::VersionValueText(value);
 }
 
 uint16_t Word16(const std::vector<uint8_t>& block, size_t at)
@@ -70,16 +70,16 @@ TEST(VersionBlockQuery, FindsEveryValueOfTheTree)
     std::span<const uint8_t> value;
     TFixedFileInfo info;
     ASSERT_TRUE(VerQueryValue(block, "\\", value));
-    ASSERT_TRUE(ReadFixedFileInfo(value, info));
+    ASSERT_TRUE(ferrix::ReadFixedFileInfo(value, info));
     EXPECT_EQ(info.FileVersionMS, 0x00020005u);
     EXPECT_EQ(info.FileVersionLS, 0x00000011u);
     EXPECT_EQ(info.FileFlags, VS_FF_PRERELEASE);
 
     ASSERT_TRUE(VerQueryValue(block, "\\VarFileInfo\\Translation", value));
     uint32_t first = 0, second = 0, third = 0;
-    EXPECT_TRUE(ReadValueWord(value, 0, first));
-    EXPECT_TRUE(ReadValueWord(value, 4, second));
-    EXPECT_FALSE(ReadValueWord(value, 8, third));
+    EXPECT_TRUE(ferrix::ReadValueWord(value, 0, first));
+    EXPECT_TRUE(ferrix::ReadValueWord(value, 4, second));
+    EXPECT_FALSE(ferrix::ReadValueWord(value, 8, third));
     EXPECT_EQ(first, 0x04E4040Cu);
     EXPECT_EQ(second, 0x04E40409u);
 
@@ -143,10 +143,10 @@ TEST(VersionBlockQuery, FixedInfoNeedsItsSignatureAndSize)
     std::span<const uint8_t> value;
     ASSERT_TRUE(VerQueryValue(block, "\\", value));
     TFixedFileInfo info;
-    EXPECT_FALSE(ReadFixedFileInfo(value.first(FixedFileInfoSize - 1), info));
+    EXPECT_FALSE(ferrix::ReadFixedFileInfo(value.first(FixedFileInfoSize - 1), info));
     block[24] = 0;  // first byte of the signature
     ASSERT_TRUE(VerQueryValue(block, "\\", value));
-    EXPECT_FALSE(ReadFixedFileInfo(value, info));
+    EXPECT_FALSE(ferrix::ReadFixedFileInfo(value, info));
 }
 
 TEST(VersionBlockBuild, RefusesABlockBeyond64KiB)

@@ -45,7 +45,7 @@ TEST(VersionResource, FilesWithoutABlock)
     WriteTextFile(dir / "cut", head);
 
     // This test program carries no version block.
-    for (const std::string& path : {ProgramFilePath(), dir / "data.txt", dir / "empty", dir / "folder", dir / "fifo",
+    for (const std::string& path : {ferrix::ProgramFilePath(), dir / "data.txt", dir / "empty", dir / "folder", dir / "fifo",
                                     dir / "cut", dir / "missing", std::string()}) {
         std::vector<uint8_t> data{1, 2, 3};
         EXPECT_FALSE(GetFileVersionInfo(path, data)) << path;

@@ -77,7 +77,7 @@ class DialUp : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SetRasHangUpPause(0);
+        ferrix::SetRasHangUpPause(0);
         Ras.AddEntry("isp");
         SetLogTarget(nullptr, LogPath());
         Config().Transport = TRANSPORT_FTP;
@@ -95,7 +95,7 @@ protected:
     void TearDown() override
     {
         ClearLogTarget();
-        SetRasHangUpPause(RasHangUpPauseMs);
+        ferrix::SetRasHangUpPause(RasHangUpPauseMs);
     }
 
     std::string LogPath() const { return Dir / "ferrix.log"; }
@@ -415,7 +415,7 @@ class DialUpService : public ::testing::Test {
 protected:
     DialUpService()
     {
-        SetRasHangUpPause(0);
+        ferrix::SetRasHangUpPause(0);
         Ras.AddEntry("isp");
         Svc->ConfigFileName = Dir / "ferrix.ini";
         Svc->LogFileName = Dir / "ferrix.log";
@@ -426,7 +426,7 @@ protected:
         if (!Host.Ended())
             Svc->Controller(SERVICE_CONTROL_STOP);
         Svc->WaitForServiceThread();
-        SetRasHangUpPause(RasHangUpPauseMs);
+        ferrix::SetRasHangUpPause(RasHangUpPauseMs);
     }
 
     void WriteSettings(const FtpServer& server, const std::string& general, int disconnDelay)

@@ -386,7 +386,7 @@ TEST_F(Ferrix2Remote, SettingsPipeAdmitsOnlyRootOrTheServicesUserOverSsh)
     EXPECT_TRUE(Exchange("userpc", "TrSvc2Info", PipeMessage("REQGETSTATS")).Ok);
     const TPipeReply refused = Exchange("userpc", "TrSvc2Control", PipeMessage("REQGETCONFIG"));
     EXPECT_FALSE(refused.Ok);
-    EXPECT_NE(refused.Error, PIPE_ERROR_REMOTE) << PipeErrorMessage(refused.Error);
+    EXPECT_NE(refused.Error, PIPE_ERROR_REMOTE) << ferrix::PipeErrorMessage(refused.Error);
     EXPECT_EQ(refused.Answer, "");
     EXPECT_TRUE(Exchange("otherpc", "TrSvc2Control", PipeMessage("REQGETCONFIG")).Ok);
 
@@ -396,7 +396,7 @@ TEST_F(Ferrix2Remote, SettingsPipeAdmitsOnlyRootOrTheServicesUserOverSsh)
     GivePipeDirectoryTo(sshUser.Uid(), sshUser.Gid());
     ASSERT_EQ(ControlAndWait(*service, true).back(), SERVICE_RUNNING);
     const TPipeReply admitted = Exchange("userpc", "TrSvc2Control", PipeMessage("REQGETCONFIG"));
-    EXPECT_TRUE(admitted.Ok) << PipeErrorMessage(admitted.Error);
+    EXPECT_TRUE(admitted.Ok) << ferrix::PipeErrorMessage(admitted.Error);
     EXPECT_EQ(admitted.Answer, Exchange(".", "TrSvc2Control", PipeMessage("REQGETCONFIG")).Answer);
 }
 

@@ -74,7 +74,7 @@ protected:
         return ::lstat(Pipes.SocketPath(pipe).c_str(), &st) == 0;
     }
 
-    size_t FilesInSettingsDir() const { return FindFiles(SettingsDir.Path(), "*").size(); }
+    size_t FilesInSettingsDir() const { return ferrix::FindFiles(SettingsDir.Path(), "*").size(); }
 
     PipeDirectory Pipes;
     TempDir LogDir;
@@ -102,7 +102,7 @@ TEST_F(EndpointTest, StatisticsAnswerCarriesBothRecordsInPlace)
     ASSERT_TRUE(WaitFor([&] { return FileExistsOrSocket("TrSvc2Info"); }));
 
     TPipeReply reply = CallPipe("TrSvc2Info", PipeMessage("REQGETSTATS"));
-    ASSERT_TRUE(reply.Ok) << PipeErrorMessage(reply.Error);
+    ASSERT_TRUE(reply.Ok) << ferrix::PipeErrorMessage(reply.Error);
     const std::string& a = reply.Answer;
     ASSERT_EQ(a.size(), 595u);
     EXPECT_EQ(a.substr(0, 28), AnswerHeader("ANSGETSTATS", 0, 567));
@@ -160,7 +160,7 @@ TEST_F(EndpointTest, UnknownAndMisdirectedRequestsGetAnsReqUnknown)
     };
     for (const auto& [pipe, request] : cases) {
         const TPipeReply reply = CallPipe(pipe, request);
-        ASSERT_TRUE(reply.Ok) << pipe << ": " << PipeErrorMessage(reply.Error);
+        ASSERT_TRUE(reply.Ok) << pipe << ": " << ferrix::PipeErrorMessage(reply.Error);
         EXPECT_EQ(reply.Answer, unknown) << pipe << " request of " << request.size() << " bytes";
     }
     EXPECT_EQ(ReadTextFile(ConfigPath), "[General]\r\n");
@@ -173,7 +173,7 @@ TEST_F(EndpointTest, GetConfigSendsTheFileCutAtTheBuffer)
     auto control = StartControl("TrSvc2Control", ConfigPath);
 
     TPipeReply reply = CallPipe("TrSvc2Control", PipeMessage("REQGETCONFIG"));
-    ASSERT_TRUE(reply.Ok) << PipeErrorMessage(reply.Error);
+    ASSERT_TRUE(reply.Ok) << ferrix::PipeErrorMessage(reply.Error);
     EXPECT_EQ(reply.Answer, AnswerHeader("ANSGETCONFIG", 0, 0));  // no file: no payload, no event
     EXPECT_EQ(Retrieved, 0);
 
@@ -355,7 +355,7 @@ TEST_F(EndpointTest, FourClientsOfTenThousandRequestsAddUpExactly)
             for (int i = 0; i < PerClient; ++i) {
                 const TPipeReply reply = CallPipe("Load", request);
                 if (!reply.Ok) {
-                    failures[c] = "call " + std::to_string(i) + ": " + PipeErrorMessage(reply.Error);
+                    failures[c] = "call " + std::to_string(i) + ": " + ferrix::PipeErrorMessage(reply.Error);
                     return;
                 }
                 const uint32_t requests = UInt32At(reply.Answer, 28 + 24);

@@ -74,7 +74,7 @@ TCounters StatisticsOf(const std::string& bytes)
 TCounters AskStatistics(const std::string& name)
 {
     const TPipeReply reply = CallPipe(name, "STATS");
-    EXPECT_TRUE(reply.Ok) << PipeErrorMessage(reply.Error);
+    EXPECT_TRUE(reply.Ok) << ferrix::PipeErrorMessage(reply.Error);
     return StatisticsOf(reply.Answer);
 }
 
@@ -85,7 +85,7 @@ TCounters AskStatistics(const std::string& name)
     if (reply.Ok)
         return ::testing::AssertionFailure() << "answered: " << reply.Answer.size() << " bytes";
     if (reply.Error != PIPE_ERROR_NO_ANSWER)
-        return ::testing::AssertionFailure() << "error " << reply.Error << ": " << PipeErrorMessage(reply.Error);
+        return ::testing::AssertionFailure() << "error " << reply.Error << ": " << ferrix::PipeErrorMessage(reply.Error);
     return ::testing::AssertionSuccess();
 }
 
@@ -122,7 +122,7 @@ TEST_F(PipeServerTest, DefaultAnswerCarriesRequestLengthAndTime)
     ASSERT_TRUE(WaitFor([&] { return Exists("Ack"); }));
     for (const size_t size : {size_t{1}, size_t{28}, size_t{16384}}) {
         const TPipeReply reply = CallPipe("Ack", std::string(size, 'r'));
-        ASSERT_TRUE(reply.Ok) << size << ": " << PipeErrorMessage(reply.Error);
+        ASSERT_TRUE(reply.Ok) << size << ": " << ferrix::PipeErrorMessage(reply.Error);
         std::smatch m;
         ASSERT_TRUE(std::regex_match(reply.Answer, m, std::regex(R"(ACK (\d+) bytes (\d\d):(\d\d):(\d\d))")))
             << reply.Answer;
@@ -316,7 +316,7 @@ TEST_F(PipeServerTest, SequentialCallersOfOneInstanceAreNeverRefused)
     ASSERT_TRUE(WaitFor([&] { return Exists("Serial"); }));
     for (int i = 0; i < 300; ++i) {
         const TPipeReply reply = CallPipe("Serial", "ping");
-        ASSERT_TRUE(reply.Ok) << "call " << i << ": " << PipeErrorMessage(reply.Error);
+        ASSERT_TRUE(reply.Ok) << "call " << i << ": " << ferrix::PipeErrorMessage(reply.Error);
     }
     const TCounters s = AskStatistics("Serial");
     EXPECT_EQ(s.Connections, 301u);
@@ -396,7 +396,7 @@ TEST_F(PipeServerTest, ForeignSocketOrLinkAtThePipesPathIsReplaced)
 
     // A live socket of the other user, and a link of the other user to a file of root's.
     const std::string socketPath = Pipes.SocketPath("Planted");
-    const TFileDescriptor listener(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    const ferrix::TFileDescriptor listener(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     const int planted = listener.Get();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -411,14 +411,14 @@ TEST_F(PipeServerTest, ForeignSocketOrLinkAtThePipesPathIsReplaced)
     ProbeServer second("Linked", 1);
     for (const char* name : {"Planted", "Linked"}) {
         const TPipeReply reply = CallPipe(name, "hello");
-        EXPECT_TRUE(reply.Ok) << name << ": " << PipeErrorMessage(reply.Error);
+        EXPECT_TRUE(reply.Ok) << name << ": " << ferrix::PipeErrorMessage(reply.Error);
         struct stat st {};
         ASSERT_EQ(::lstat(Pipes.SocketPath(name).c_str(), &st), 0);
         EXPECT_TRUE(S_ISSOCK(st.st_mode)) << name;
         EXPECT_EQ(st.st_uid, 0u) << name;
         EXPECT_EQ(st.st_mode & 0777, 0666u) << name;
     }
-    const TFileDescriptor reached(::accept4(planted, nullptr, nullptr, SOCK_CLOEXEC));
+    const ferrix::TFileDescriptor reached(::accept4(planted, nullptr, nullptr, SOCK_CLOEXEC));
     EXPECT_FALSE(reached.Valid());  // no client reached the planted socket
     struct stat st {};
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
