@@ -132,7 +132,7 @@ TBaseFtrackerService::~TBaseFtrackerService()
 
 // ---- service events
 
-void TBaseFtrackerService::ServiceStart(TService*, bool& Started)
+void TBaseFtrackerService::ServiceStart(TService*, bool& started)
 {
     StopDone = false;
     StopDeferred = false;
@@ -140,14 +140,14 @@ void TBaseFtrackerService::ServiceStart(TService*, bool& Started)
     try {
         StateLock = std::make_unique<std::mutex>();
     } catch (...) {
-        Started = false;
+        started = false;
         return;
     }
     SetLogTarget(this, AppFilePath(LogFileName));
     LogTargetSet = true;
     TrimLogFile();
     ReportEvent(0, Name + " " + "service started");
-    Started = StartService();
+    started = StartService();
 }
 
 void TBaseFtrackerService::ServiceStop(TService*, bool&)
@@ -298,23 +298,23 @@ void TBaseFtrackerService::StopService()
 
 // The stop steps run once. A request handled while a pass runs only marks them due: the pass
 // still uses the lock, the lists and the pipe servers, and the loop runs them once it has ended.
-void TBaseFtrackerService::RunStopSteps(bool Shutdown)
+void TBaseFtrackerService::RunStopSteps(bool shutdown)
 {
     if (StopDone)
         return;
     if (PassRunning) {
         if (!StopDeferred) {
             StopDeferred = true;
-            DeferredShutdown = Shutdown;
+            DeferredShutdown = shutdown;
         }
         return;
     }
     if (StopDeferred)
-        Shutdown = DeferredShutdown;
+        shutdown = DeferredShutdown;
     StopDone = true;
     StopDeferred = false;
     StopService();
-    ReportEvent(0, Name + " " + (Shutdown ? "stopped at system shutdown" : "service stopped"));
+    ReportEvent(0, Name + " " + (shutdown ? "stopped at system shutdown" : "service stopped"));
     try {
         StateLock.reset();
     } catch (...) {
@@ -344,14 +344,14 @@ void TBaseFtrackerService::ReleasePipeServers()
 
 // ---- hooks of the pass
 
-void TBaseFtrackerService::SplitChain(const std::string& Directory, std::vector<std::string>& List)
+void TBaseFtrackerService::SplitChain(const std::string& directory, std::vector<std::string>& list)
 {
-    List.push_back(Directory + ";*");
+    list.push_back(directory + ";*");
 }
 
-std::string TBaseFtrackerService::GetStatusFileName(const std::string& Name, int)
+std::string TBaseFtrackerService::GetStatusFileName(const std::string& name, int)
 {
-    return Name;
+    return name;
 }
 
 bool TBaseFtrackerService::TransferFile(const std::string&, const std::string&, bool&)
@@ -373,28 +373,28 @@ void TBaseFtrackerService::Unlock()
         StateLock->unlock();
 }
 
-void TBaseFtrackerService::ReportEvent(uint32_t Level, const std::string& Text)
+void TBaseFtrackerService::ReportEvent(uint32_t level, const std::string& text)
 {
     const SYSTEMTIME now = DateTimeToSystemTime(Clock());
     {
         TStateGuard guard(*this);
-        if (Level >= 3) {
-            LastError = Text;
+        if (level >= 3) {
+            LastError = text;
             LastErrorTime = now;
         } else {
-            LastEvent = Text;
+            LastEvent = text;
             LastEventTime = now;
         }
     }
-    WriteLog(static_cast<int>(Level), Text);
+    WriteLog(static_cast<int>(level), text);
 }
 
-void TBaseFtrackerService::SetLastFile(const std::string& Path, bool Ok, int32_t Depth)
+void TBaseFtrackerService::SetLastFile(const std::string& path, bool ok, int32_t depth)
 {
-    const std::string shortPath = ShortPath(Path, Depth);
+    const std::string shortPath = ShortPath(path, depth);
     const SYSTEMTIME now = DateTimeToSystemTime(Clock());
     TStateGuard guard(*this);
-    if (Ok) {
+    if (ok) {
         LastFileOK = shortPath;
         LastFileOKTime = now;
     } else {
@@ -403,42 +403,42 @@ void TBaseFtrackerService::SetLastFile(const std::string& Path, bool Ok, int32_t
     }
 }
 
-void TBaseFtrackerService::SetLastCheckStats(int32_t FilesOK, int32_t FilesBad, int32_t ElapsedMs)
+void TBaseFtrackerService::SetLastCheckStats(int32_t filesOK, int32_t filesBad, int32_t elapsedMs)
 {
     const SYSTEMTIME now = DateTimeToSystemTime(Clock());
     TStateGuard guard(*this);
-    LastCheckFilesOK = FilesOK;
-    LastCheckFilesBad = FilesBad;
-    LastCheckElapsedMs = ElapsedMs;
+    LastCheckFilesOK = filesOK;
+    LastCheckFilesBad = filesBad;
+    LastCheckElapsedMs = elapsedMs;
     LastCheckTime = now;
 }
 
-void TBaseFtrackerService::GetStats(TServiceStatusInfo& Info)
+void TBaseFtrackerService::GetStats(TServiceStatusInfo& info)
 {
     TStateGuard guard(*this);
-    Info = TServiceStatusInfo{};
-    Info.Size = sizeof(TServiceStatusInfo);
+    info = TServiceStatusInfo{};
+    info.Size = sizeof(TServiceStatusInfo);
     if (VersionInfo) {
-        Info.VersionMajor = VersionInfo->Major;
-        Info.VersionMinor = VersionInfo->Minor;
-        Info.VersionRelease = VersionInfo->Release;
+        info.VersionMajor = VersionInfo->Major;
+        info.VersionMinor = VersionInfo->Minor;
+        info.VersionRelease = VersionInfo->Release;
     }
-    Info.Busy = Idle ? 0 : 1;
-    Info.LastEventTime = LastEventTime;
-    Info.Reserved1 = 0;
-    Info.LastErrorTime = LastErrorTime;
-    Info.Reserved2 = 0;
-    CopyText(Info.LastEvent, sizeof Info.LastEvent, LastEvent);
-    CopyText(Info.LastError, sizeof Info.LastError, LastError);
-    CopyText(Info.LastFileOK, sizeof Info.LastFileOK, LastFileOK);
-    Info.LastFileOKTime = LastFileOKTime;
-    CopyText(Info.LastFileBad, sizeof Info.LastFileBad, LastFileBad);
-    Info.LastFileBadTime = LastFileBadTime;
-    Info.LastCheckFilesOK = LastCheckFilesOK;
-    Info.LastCheckFilesBad = LastCheckFilesBad;
-    Info.LastCheckElapsedMs = static_cast<uint32_t>(LastCheckElapsedMs);
-    Info.LastCheckTime = LastCheckTime;
-    Info.NextCheckTime = NextCheckTime;
+    info.Busy = Idle ? 0 : 1;
+    info.LastEventTime = LastEventTime;
+    info.Reserved1 = 0;
+    info.LastErrorTime = LastErrorTime;
+    info.Reserved2 = 0;
+    CopyText(info.LastEvent, sizeof info.LastEvent, LastEvent);
+    CopyText(info.LastError, sizeof info.LastError, LastError);
+    CopyText(info.LastFileOK, sizeof info.LastFileOK, LastFileOK);
+    info.LastFileOKTime = LastFileOKTime;
+    CopyText(info.LastFileBad, sizeof info.LastFileBad, LastFileBad);
+    info.LastFileBadTime = LastFileBadTime;
+    info.LastCheckFilesOK = LastCheckFilesOK;
+    info.LastCheckFilesBad = LastCheckFilesBad;
+    info.LastCheckElapsedMs = static_cast<uint32_t>(LastCheckElapsedMs);
+    info.LastCheckTime = LastCheckTime;
+    info.NextCheckTime = NextCheckTime;
 }
 
 void TBaseFtrackerService::ConfigRetrieved()
@@ -562,10 +562,10 @@ void TBaseFtrackerService::ProcessChains()
     TrimLogFile();
 }
 
-void TBaseFtrackerService::ProcessChain(const std::string& Directory, TDateTime PassStart)
+void TBaseFtrackerService::ProcessChain(const std::string& directory, TDateTime passStart)
 {
     Entries.clear();
-    SplitChain(Directory, Entries);
+    SplitChain(directory, Entries);
     for (size_t d = 0; d < StatusFiles.size(); ++d) {
         DestinationIndex = static_cast<int32_t>(d);
         if (CheckUrgentRequest())
@@ -573,7 +573,7 @@ void TBaseFtrackerService::ProcessChain(const std::string& Directory, TDateTime 
         try {
             try {
                 BeforeDestination();
-                ProcessEntries(d, PassStart);
+                ProcessEntries(d, passStart);
             } catch (...) {
                 FinishDestination();
                 throw;
@@ -587,7 +587,7 @@ void TBaseFtrackerService::ProcessChain(const std::string& Directory, TDateTime 
     }
 }
 
-void TBaseFtrackerService::ProcessEntries(size_t Destination, TDateTime PassStart)
+void TBaseFtrackerService::ProcessEntries(size_t destination, TDateTime passStart)
 {
     const TFileHandler handler = [this](const std::string& path, const std::string& entryText, bool& continueFlag) {
         return TransferFile(path, entryText, continueFlag);
@@ -600,7 +600,7 @@ void TBaseFtrackerService::ProcessEntries(size_t Destination, TDateTime PassStar
         std::string extension = GetField(entry, ';', 1);
         if (extension.empty())
             extension.assign(1, '*');  // assigned, not = "*": GCC 12 at -O2 warns falsely (-Wrestrict)
-        const std::string statusFileName = GetStatusFileName(StatusFiles[Destination], -1);
+        const std::string statusFileName = GetStatusFileName(StatusFiles[destination], -1);
         const TDateTime entryStart = Clock();
 
         TDirectoryList list(directory, extension, entry, statusFileName);
@@ -620,7 +620,7 @@ void TBaseFtrackerService::ProcessEntries(size_t Destination, TDateTime PassStar
         int32_t filesBad = 0;
         int32_t elapsedMs = 0;
         {
-            const int32_t elapsed = MillisecondsBetween(Clock(), PassStart);
+            const int32_t elapsed = MillisecondsBetween(Clock(), passStart);
             TStateGuard guard(*this);
             FilesOK += list.OKCount();
             FilesBad += list.BadCount();
@@ -695,9 +695,9 @@ TBaseFtConfig& TBaseFtrackerService::Settings()
 }
 
 // Settings and log live in the program directory; a name with a directory of its own is kept.
-std::string TBaseFtrackerService::AppFilePath(const std::string& Name) const
+std::string TBaseFtrackerService::AppFilePath(const std::string& name) const
 {
-    if (!Name.empty() && Name[0] == '/')
-        return Name;
-    return IncludeTrailingPathDelimiter(AppDir()) + Name;
+    if (!name.empty() && name[0] == '/')
+        return name;
+    return IncludeTrailingPathDelimiter(AppDir()) + name;
 }

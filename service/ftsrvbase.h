@@ -47,8 +47,8 @@ public:
     std::function<TDateTime()> Clock;
 
     // Service events (bound to OnStart, OnStop, OnShutdown, OnExecute by the constructor).
-    void ServiceStart(TService* Sender, bool& Started);
-    void ServiceStop(TService* Sender, bool& Stopped);
+    void ServiceStart(TService* Sender, bool& started);
+    void ServiceStop(TService* Sender, bool& stopped);
     void ServiceShutdown(TService* Sender);
     void ServiceExecute(TService* Sender);
 
@@ -58,21 +58,21 @@ public:
     virtual void StopService();
     virtual void AfterDestination() = 0;
     virtual void BeforeDestination() = 0;
-    virtual void SplitChain(const std::string& Directory, std::vector<std::string>& List);
-    virtual std::string GetStatusFileName(const std::string& Name, int Index);
-    virtual bool TransferFile(const std::string& Path, const std::string& EntryText, bool& Continue);
+    virtual void SplitChain(const std::string& directory, std::vector<std::string>& list);
+    virtual std::string GetStatusFileName(const std::string& name, int index);
+    virtual bool TransferFile(const std::string& path, const std::string& entryText, bool& continueFlag);
 
     void Lock();
     void Unlock();
-    void ReportEvent(uint32_t Level, const std::string& Text);
-    void SetLastFile(const std::string& Path, bool Ok, int32_t Depth);
-    void SetLastCheckStats(int32_t FilesOK, int32_t FilesBad, int32_t ElapsedMs);
+    void ReportEvent(uint32_t level, const std::string& text);
+    void SetLastFile(const std::string& path, bool ok, int32_t depth);
+    void SetLastCheckStats(int32_t filesOK, int32_t filesBad, int32_t elapsedMs);
     void UpdateNextCheckTime();
     bool IsCheckDue() const;
     void ScheduleFirstCheck();
     void ScheduleNextCheck();
     bool CheckUrgentRequest();
-    void GetStats(TServiceStatusInfo& Info);  // OnGetStats of InfoServer; the status state under its lock
+    void GetStats(TServiceStatusInfo& info);  // OnGetStats of InfoServer; the status state under its lock
     bool HasStateLock() const { return StateLock != nullptr; }  // from the start event to the end of the stop
     void ConfigRetrieved();                   // OnConfigRetrieved of ControlServer
     void ConfigUpdated();                     // OnConfigUpdated of ControlServer
@@ -104,12 +104,12 @@ private:
     bool RunStartStep(const std::function<void()>& Step);
     bool LogDetailed() const;
     TBaseFtConfig& Settings();
-    std::string AppFilePath(const std::string& Name) const;
-    void ProcessChain(const std::string& Directory, TDateTime PassStart);
-    void ProcessEntries(size_t Destination, TDateTime PassStart);
+    std::string AppFilePath(const std::string& name) const;
+    void ProcessChain(const std::string& directory, TDateTime passStart);
+    void ProcessEntries(size_t destination, TDateTime passStart);
     void FinishDestination();
     void ReportSkippedFiles();
-    void RunStopSteps(bool Shutdown);
+    void RunStopSteps(bool shutdown);
     void RunDeferredStop();
     void ReleasePipeServers();
 

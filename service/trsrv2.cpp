@@ -57,10 +57,10 @@ std::string HoldingDirectoryName(const std::string& path)
 
 }  // namespace
 
-void ServiceController(uint32_t CtrlCode)
+void ServiceController(uint32_t ctrlCode)
 {
     if (TransportSvc2 != nullptr)
-        TransportSvc2->Controller(CtrlCode);
+        TransportSvc2->Controller(ctrlCode);
 }
 
 TTransportSvc2::TTransportSvc2()
@@ -146,27 +146,27 @@ char TTransportSvc2::PathDelimiter()
     return TrConfig().Transport == TRANSPORT_FTP ? '/' : LocalDelimiter;
 }
 
-void TTransportSvc2::SplitChain(const std::string& Directory, std::vector<std::string>& List)
+void TTransportSvc2::SplitChain(const std::string& directory, std::vector<std::string>& list)
 {
     if (TrConfig().DestinationDirectory.empty())
         return;
-    List.push_back(Directory + ";arg");
+    list.push_back(directory + ";arg");
     for (const TDataDirectory& data : DataDirectories) {
-        const std::string path = Directory + LocalDelimiter + data.Name;
+        const std::string path = directory + LocalDelimiter + data.Name;
         if (DirectoryExists(path))
-            List.push_back(path + ";" + data.Extension);
+            list.push_back(path + ";" + data.Extension);
     }
     // Before the pass reads any entry, so the renamed files go out in this pass.
-    RenameCorToScb(Directory + LocalDelimiter + ComptageDirectory);
+    RenameCorToScb(directory + LocalDelimiter + ComptageDirectory);
 }
 
-void TTransportSvc2::RenameCorToScb(const std::string& Directory)
+void TTransportSvc2::RenameCorToScb(const std::string& directory)
 {
-    for (const TSearchRec& rec : ferrix::FindFiles(Directory, "cor")) {
+    for (const TSearchRec& rec : ferrix::FindFiles(directory, "cor")) {
         if ((rec.Attr & (faDirectory | faHidden | faSysFile)) != 0)
             continue;
         const std::string newName = LowerCase(ChangeFileExt(rec.Name, ".scb"));
-        const std::string target = Directory + LocalDelimiter + newName;
+        const std::string target = directory + LocalDelimiter + newName;
         // A read-only file is not deleted: the counting file keeps its name until the old one may
         // be replaced, and a later pass renames it.
         const int attributes = GetFileAttributes(target);
@@ -174,7 +174,7 @@ void TTransportSvc2::RenameCorToScb(const std::string& Directory)
             continue;
         if (FileExists(target))
             DeleteFile(target);
-        RenameFile(Directory + LocalDelimiter + rec.Name, target);
+        RenameFile(directory + LocalDelimiter + rec.Name, target);
     }
 }
 
@@ -215,26 +215,26 @@ void TTransportSvc2::AfterDestination()
         Disconnect();
 }
 
-std::string TTransportSvc2::RemoteDirectoryOf(const std::string& Path)
+std::string TTransportSvc2::RemoteDirectoryOf(const std::string& path)
 {
     const std::string& destinationDirectory = TrConfig().DestinationDirectory;
-    if (SameText(ExtractFileName(Path), ShopInfoFile))
+    if (SameText(ExtractFileName(path), ShopInfoFile))
         return destinationDirectory;
-    return destinationDirectory + PathDelimiter() + HoldingDirectoryName(Path);
+    return destinationDirectory + PathDelimiter() + HoldingDirectoryName(path);
 }
 
-bool TTransportSvc2::TransferFile(const std::string& Path, const std::string& /*EntryText*/, bool& Continue)
+bool TTransportSvc2::TransferFile(const std::string& path, const std::string& /*entryText*/, bool& continueFlag)
 {
     if (ServiceThread().Terminated()) {
-        Continue = false;
+        continueFlag = false;
         return false;
     }
     const TTransportConfig& config = TrConfig();
     if (config.LogDetailed)
-        ReportEvent(0, "transmitting file " + Path);
+        ReportEvent(0, "transmitting file " + path);
     const std::string destination = config.GetDestination(DestinationIndex);
-    const std::string name = ExtractFileName(Path);
-    const std::string remoteDir = RemoteDirectoryOf(Path);
+    const std::string name = ExtractFileName(path);
+    const std::string remoteDir = RemoteDirectoryOf(path);
     const bool ftp = config.Transport == TRANSPORT_FTP;
     try {
         TransferActive = true;
@@ -248,16 +248,16 @@ bool TTransportSvc2::TransferFile(const std::string& Path, const std::string& /*
                 CurrentRemoteDir = remoteDir;
             }
             if (ftp)
-                FtpPutFile(Path, "/" + remoteDir, name);
+                FtpPutFile(path, "/" + remoteDir, name);
             else
-                CopyLocalFile(Path, ferrix::LocalPath(destination + LocalDelimiter + remoteDir), name);
+                CopyLocalFile(path, ferrix::LocalPath(destination + LocalDelimiter + remoteDir), name);
         } catch (...) {
             TransferActive = false;
-            SetLastFile(Path, false, 2);
+            SetLastFile(path, false, 2);
             throw;
         }
         TransferActive = false;
-        SetLastFile(Path, true, 2);
+        SetLastFile(path, true, 2);
     } catch (const std::exception& e) {
         ReportEvent(3, Format("Failed to copy %s to %s", name.c_str(), remoteDir.c_str()) + " : " + e.what());
         throw;
@@ -266,51 +266,51 @@ bool TTransportSvc2::TransferFile(const std::string& Path, const std::string& /*
     return true;
 }
 
-void TTransportSvc2::ForceLocalDirectory(const std::string& Path)
+void TTransportSvc2::ForceLocalDirectory(const std::string& path)
 {
-    if (!ForceDirectories(Path)) {
+    if (!ForceDirectories(path)) {
         const int code = errno;
-        throw EOSError("Can't create directory: " + Path + " : " + SysErrorMessage(code), code);
+        throw EOSError("Can't create directory: " + path + " : " + SysErrorMessage(code), code);
     }
 }
 
-void TTransportSvc2::PrepareLocalDirectory(const std::string& Path)
+void TTransportSvc2::PrepareLocalDirectory(const std::string& path)
 {
-    ForceLocalDirectory(Path);
+    ForceLocalDirectory(path);
     // What a copy left when the program ended midway goes once per run: no copy of this run
     // leaves anything behind.
-    if (LeftoversRemoved.insert(Path).second)
-        ferrix::RemoveNewFileLeftovers(Path);
+    if (LeftoversRemoved.insert(path).second)
+        ferrix::RemoveNewFileLeftovers(path);
 }
 
-void TTransportSvc2::ForceFtpDirectory(const std::string& Path)
+void TTransportSvc2::ForceFtpDirectory(const std::string& path)
 {
     // The reason is the server's refusal, not whatever system error was left behind.
     std::string reason;
     FtpWorkingDir.clear();
-    if (!FtpForceDir(Path, IdFTP, reason))
-        throw Exception("Can't create directory: " + Path + " : " + reason);
-    FtpWorkingDir = Path;  // FtpForceDir leaves the connection there
+    if (!FtpForceDir(path, IdFTP, reason))
+        throw Exception("Can't create directory: " + path + " : " + reason);
+    FtpWorkingDir = path;  // FtpForceDir leaves the connection there
 }
 
 // A copy that fails or is cut off midway leaves the previous file in place, never a torn one. A
 // read-only target is refused, as the copy with overwrite this stands for refuses it.
-void TTransportSvc2::CopyLocalFile(const std::string& Source, const std::string& Directory, const std::string& Name)
+void TTransportSvc2::CopyLocalFile(const std::string& source, const std::string& directory, const std::string& name)
 {
-    if (!CopyFile(Source, Directory + LocalDelimiter + Name, false))
+    if (!CopyFile(source, directory + LocalDelimiter + name, false))
         RaiseOSError(errno);
 }
 
 // The working directory is changed only when the connection is elsewhere: once per directory and
 // connection, not once per file.
-void TTransportSvc2::FtpPutFile(const std::string& Source, const std::string& Directory, const std::string& Name)
+void TTransportSvc2::FtpPutFile(const std::string& source, const std::string& directory, const std::string& name)
 {
-    if (Directory != FtpWorkingDir) {
+    if (directory != FtpWorkingDir) {
         FtpWorkingDir.clear();
-        IdFTP.ChangeDir(Directory);
-        FtpWorkingDir = Directory;
+        IdFTP.ChangeDir(directory);
+        FtpWorkingDir = directory;
     }
-    IdFTP.Put(Source, Name);
+    IdFTP.Put(source, name);
 }
 
 void TTransportSvc2::EnsureConnected()
@@ -413,22 +413,22 @@ void TTransportSvc2::RasDisconnect()
     ActiveRasConnection.clear();
 }
 
-void TTransportSvc2::WaitBeforeHangUp(uint32_t DelayMs)
+void TTransportSvc2::WaitBeforeHangUp(uint32_t delayMs)
 {
     const uint32_t start = TickCount();
     // Unsigned subtraction is taken modulo 2^32: a wrap of the counter changes nothing.
     while (!ServiceThread().Terminated() && Status() != csStopPending && !CheckUrgentRequest() &&
-           static_cast<uint32_t>(TickCount() - start) < DelayMs) {
+           static_cast<uint32_t>(TickCount() - start) < delayMs) {
         ServiceThread().ProcessRequests(false);
         std::this_thread::sleep_for(HangUpWaitStep);
     }
 }
 
-uint32_t DisconnectDelayMs(const TTransportConfig& Config)
+uint32_t DisconnectDelayMs(const TTransportConfig& config)
 {
-    int64_t delay = int64_t{Config.DisconnDelay} * 60000;
-    if (!Config.ExactTimeMode) {
-        const int64_t halfInterval = int64_t{Config.TimeBetweenActions} * 1000 / 2;
+    int64_t delay = int64_t{config.DisconnDelay} * 60000;
+    if (!config.ExactTimeMode) {
+        const int64_t halfInterval = int64_t{config.TimeBetweenActions} * 1000 / 2;
         if (halfInterval < delay)
             delay = halfInterval;
     }

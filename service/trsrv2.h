@@ -34,21 +34,21 @@ public:
     void StopService() override;
     void AfterDestination() override;
     void BeforeDestination() override;
-    void SplitChain(const std::string& Directory, std::vector<std::string>& List) override;
-    bool TransferFile(const std::string& Path, const std::string& EntryText, bool& Continue) override;
+    void SplitChain(const std::string& directory, std::vector<std::string>& list) override;
+    bool TransferFile(const std::string& path, const std::string& entryText, bool& continueFlag) override;
 
     std::string DescribeDestinations();
-    void RenameCorToScb(const std::string& Directory);
-    void ForceLocalDirectory(const std::string& Path);
+    void RenameCorToScb(const std::string& directory);
+    void ForceLocalDirectory(const std::string& path);
     // ForceLocalDirectory, and once per run the removal of what interrupted copies left there.
-    void PrepareLocalDirectory(const std::string& Path);
-    void ForceFtpDirectory(const std::string& Path);
-    void CopyLocalFile(const std::string& Source, const std::string& Directory, const std::string& Name);
-    void FtpPutFile(const std::string& Source, const std::string& Directory, const std::string& Name);
+    void PrepareLocalDirectory(const std::string& path);
+    void ForceFtpDirectory(const std::string& path);
+    void CopyLocalFile(const std::string& source, const std::string& directory, const std::string& name);
+    void FtpPutFile(const std::string& source, const std::string& directory, const std::string& name);
     char PathDelimiter();
 
     // The directory, relative to the destination, that receives the file of a local path.
-    std::string RemoteDirectoryOf(const std::string& Path);
+    std::string RemoteDirectoryOf(const std::string& path);
 
     // The FTP connection (and, when Connection is set, the dial-up line) of the current destination.
     void EnsureConnected();
@@ -57,7 +57,7 @@ public:
     void RasDisconnect();
     // Holds the dial-up line for DelayMs while the framework handles waiting control requests;
     // ends early when the service is stopping or an urgent request waits.
-    void WaitBeforeHangUp(uint32_t DelayMs);
+    void WaitBeforeHangUp(uint32_t delayMs);
 
     // The millisecond tick count that times the pause before a hang-up; tests replace it.
     std::function<uint32_t()> TickCount = GetTickCount;
@@ -67,10 +67,10 @@ public:
 
 // Milliseconds to hold a dial-up line before hanging it up: DisconnDelay minutes, in interval
 // mode at most half the interval. Negative settings give 0; the result never exceeds INT32_MAX.
-uint32_t DisconnectDelayMs(const TTransportConfig& Config);
+uint32_t DisconnectDelayMs(const TTransportConfig& config);
 
 // The service object of the program.
 extern TTransportSvc2* TransportSvc2;
 
 // The control handler given to whoever controls the service: queues the code to TransportSvc2.
-void ServiceController(uint32_t CtrlCode);
+void ServiceController(uint32_t ctrlCode);
