@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/files/filecontent.h"
 #include "platform/files/filedescriptor.h"
 #include "platform/files/newfile.h"
 
@@ -80,16 +81,10 @@ bool CopyContent(int in, int out, const struct stat& st)
 
 bool CopyFile(const std::string& source, const std::string& target, bool failIfExists)
 {
-    const ferrix::TFileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    struct stat st{};
+    const ferrix::TFileDescriptor in = ferrix::OpenRegularFile(source, false, st);
     if (!in.Valid())
         return false;
-    struct stat st{};
-    if (::fstat(in.Get(), &st) != 0)
-        return false;
-    if (!S_ISREG(st.st_mode)) {
-        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        return false;
-    }
     bool exists = false;
     if (!MayReplace(target, failIfExists, exists))
         return false;

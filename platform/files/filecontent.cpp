@@ -52,20 +52,27 @@ bool FillTemporary(int fd, const TTarget& target, const ferrix::TReplaceOptions&
 
 }  // namespace
 
+ferrix::TFileDescriptor ferrix::OpenRegularFile(const std::string& path, bool followLinks, struct stat& st)
+{
+    TFileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW)));
+    if (!file.Valid())
+        return file;
+    if (::fstat(file.Get(), &st) != 0)
+        return TFileDescriptor(-1);
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return TFileDescriptor(-1);
+    }
+    return file;
+}
+
 bool ferrix::ReadFileContent(const std::string& path, std::string& content, bool followLinks)
 {
     content.clear();
-    const ferrix::TFileDescriptor file(
-        ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW)));
+    struct stat st {};
+    const ferrix::TFileDescriptor file = ferrix::OpenRegularFile(path, followLinks, st);
     if (!file.Valid())
         return false;
-    struct stat st {};
-    if (::fstat(file.Get(), &st) != 0)
-        return false;
-    if (!S_ISREG(st.st_mode)) {
-        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        return false;
-    }
     // One byte more than the size, so that a whole file is read, and seen to end, in one call.
     content.resize(static_cast<size_t>(st.st_size) + 1);
     size_t used = 0;

@@ -7,9 +7,17 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <sys/types.h>
 
+#include "platform/files/filedescriptor.h"
+
 namespace ferrix {
+
+// Opens a regular file for reading; never blocks on a fifo. With followLinks false a symbolic
+// link is refused (ELOOP). On failure the descriptor is not valid and errno is set (EISDIR for a
+// directory, EINVAL for any other kind of file); st holds the file's status otherwise.
+TFileDescriptor OpenRegularFile(const std::string& path, bool followLinks, struct stat& st);
 
 // The whole content of a regular file. False for a missing path, for anything that is not a
 // regular file (never blocks on a fifo) and for a read error; after a read error content holds

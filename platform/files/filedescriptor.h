@@ -15,6 +15,7 @@ public:
     }
     TFileDescriptor(const TFileDescriptor&) = delete;
     TFileDescriptor& operator=(const TFileDescriptor&) = delete;
+    TFileDescriptor(TFileDescriptor&& other) noexcept : Fd(other.Fd) { other.Fd = -1; }
     int Get() const { return Fd; }
     bool Valid() const { return Fd >= 0; }
     // Closes now and tells whether the close succeeded: a network file system may report a

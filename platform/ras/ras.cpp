@@ -9,7 +9,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <poll.h>
-#include <spawn.h>
 #include <string>
 #include <strings.h>
 #include <sys/syscall.h>
@@ -20,8 +19,8 @@
 
 #include "platform/files/filecontent.h"
 #include "platform/files/filedescriptor.h"
+#include "platform/process/spawn.h"
 
-extern char** environ;
 
 namespace {
 
@@ -249,43 +248,14 @@ bool WaitForEnd(int pidFd, int timeoutMs)
     }
 }
 
-class TSpawnAttributes {
-public:
-    TSpawnAttributes() { posix_spawnattr_init(&Attr); }
-    ~TSpawnAttributes() { posix_spawnattr_destroy(&Attr); }
-    TSpawnAttributes(const TSpawnAttributes&) = delete;
-    TSpawnAttributes& operator=(const TSpawnAttributes&) = delete;
-    posix_spawnattr_t* Get() { return &Attr; }
-
-private:
-    posix_spawnattr_t Attr;
-};
-
 // Runs pppd for the entry and waits for it to exit: with updetach it exits when the link is up
 // or has failed. pppd starts with no blocked signals and the default actions for the signals
 // that end it, whatever the calling thread has set, so that a hang-up's SIGTERM reaches it.
 DWORD RunPppd(const std::string& entry)
 {
     const std::string program = PppdProgram();
-    std::vector<std::string> args = {program, "call", entry, "linkname", entry, "updetach"};
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
-    TSpawnAttributes attributes;
-    sigset_t noSignals;
-    sigemptyset(&noSignals);
-    sigset_t defaultSignals;
-    sigemptyset(&defaultSignals);
-    for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGPIPE, SIGCHLD})
-        sigaddset(&defaultSignals, sig);
-    posix_spawnattr_setsigmask(attributes.Get(), &noSignals);
-    posix_spawnattr_setsigdefault(attributes.Get(), &defaultSignals);
-    posix_spawnattr_setflags(attributes.Get(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
     pid_t pid = 0;
-    if (posix_spawn(&pid, program.c_str(), nullptr, attributes.Get(), argv.data(), environ) != 0)
+    if (ferrix::SpawnProcess({program, "call", entry, "linkname", entry, "updetach"}, {}, pid) != 0)
         return RASERR_CANNOT_START_PPPD;
     int status = 0;
     while (waitpid(pid, &status, 0) < 0)

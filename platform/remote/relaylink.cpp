@@ -7,15 +7,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "base/sysutils.h"
+#include "platform/process/spawn.h"
 #include "platform/remote/relayproto.h"
-
-extern char** environ;
 
 namespace ferrix {
 
@@ -65,29 +63,12 @@ std::string LastLine(const std::string& text)
 
 pid_t SpawnSsh(const std::vector<std::string>& args, int io, int errors)
 {
-    std::vector<char*> argv;
-    std::vector<std::string> copy = args;
-    for (std::string& arg : copy)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, io, STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, io, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, errors, STDERR_FILENO);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigfillset(&defaults);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    TSpawnOptions options;
+    options.Input = io;
+    options.Output = io;
+    options.Error = errors;
     pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
+    if (const int rc = SpawnProcess(args, options, pid); rc != 0)
         throw EOSError("Cannot run " + args.front() + ": " + std::strerror(rc), rc);
     return pid;
 }

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/files/filecontent.h"
 #include "platform/files/filedescriptor.h"
 
 namespace {
@@ -61,10 +62,9 @@ bool GetFileVersionInfo(const std::string& fileName, std::vector<uint8_t>& data)
     data.clear();
     if (!LibelfReady())
         return false;
-    // Non-blocking, so that naming a fifo cannot hang the reader; only regular files are read.
-    ferrix::TFileDescriptor file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    struct stat status;
-    if (file.Get() < 0 || ::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode))
+    struct stat status {};
+    const ferrix::TFileDescriptor file = ferrix::OpenRegularFile(fileName, true, status);
+    if (!file.Valid())
         return false;
     TElfFile elf(file.Get());
     if (elf.Elf == nullptr || elf_kind(elf.Elf) != ELF_K_ELF)

@@ -3,37 +3,19 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/process/spawn.h"
 #include "testkit.h"
-
-extern char** environ;
 
 TChild SpawnChild(const std::vector<std::string>& args, char* const* env)
 {
-    std::vector<std::string> all = args;
-    std::vector<char*> argv;
-    for (std::string& arg : all)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGTERM);
-    sigaddset(&defaults, SIGINT);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    ferrix::TSpawnOptions options;
+    options.Environment = env;
     TChild child;
-    const int rc = posix_spawn(&child.Pid, argv[0], nullptr, &attr, argv.data(), env != nullptr ? env : environ);
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0)
+    if (ferrix::SpawnProcess(args, options, child.Pid) != 0)
         throw std::runtime_error("posix_spawn of " + args.front() + " failed");
     return child;
 }
@@ -64,28 +46,13 @@ int RunCaptured(const std::vector<std::string>& args, std::string& output, std::
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
-    std::vector<std::string> all = args;
-    std::vector<char*> argv;
-    for (std::string& arg : all)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigfillset(&defaults);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    ferrix::TSpawnOptions options;
+    options.Output = fds[1];
+    options.Error = fds[1];
+    options.InputPath = "/dev/null";
+    options.Environment = env;
     TChild child;
-    const int rc = posix_spawnp(&child.Pid, argv[0], &actions, &attr, argv.data(), env != nullptr ? env : environ);
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
+    const int rc = ferrix::SpawnProcess(args, options, child.Pid);
     ::close(fds[1]);
     if (rc != 0) {
         ::close(fds[0]);
