@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -62,6 +63,15 @@ void WriteTextFile(const std::string& path, const std::string& content)
     if (!out)
         throw std::runtime_error("cannot write " + path);
     out << content;
+}
+
+std::vector<std::string> NamesIn(const std::string& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string MakeDirWithFiles(const std::string& dir, const std::vector<std::string>& files)

@@ -26,6 +26,8 @@ private:
 bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
 void WriteTextFile(const std::string& path, const std::string& content);
+// The names in a directory, sorted: a leftover temporary file shows here.
+std::vector<std::string> NamesIn(const std::string& dir);
 // Creates dir (and its parents) holding the files, each containing its own name; returns dir.
 std::string MakeDirWithFiles(const std::string& dir, const std::vector<std::string>& files);
 std::string ReadTextFile(const std::string& path);

@@ -20,15 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> Names(const std::string& dir)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // Copies source to target in dir and checks that the copy, the source's times and nothing else
 // are there; then replaces it with other content. Shared by the file systems below.
 void CopyAndReplace(const std::string& from, const std::string& dir)
@@ -60,7 +51,7 @@ TEST(CopyFile, CopiesWholeWithTheSourceTimesAndLeavesNothingElse)
     TempDir dir;
     fs::create_directories(dir / "to");
     CopyAndReplace(dir.Path(), dir / "to");
-    EXPECT_EQ(Names(dir / "to"), (std::vector<std::string>{"big.bin", "new.bin"}));
+    EXPECT_EQ(NamesIn(dir / "to"), (std::vector<std::string>{"big.bin", "new.bin"}));
 
     // An empty file and a file given to an unwritable place.
     WriteTextFile(dir / "empty", "");
@@ -86,7 +77,7 @@ TEST(CopyFile, RefusesAReadOnlyTargetUntilItsWriteBitIsBack)
     EXPECT_FALSE(CopyFile(dir / "source", dir / "target", false));
     EXPECT_EQ(errno, EACCES);
     EXPECT_EQ(ReadTextFile(dir / "target"), "kept");
-    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"source", "target"}));
+    EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"source", "target"}));
 
     ASSERT_EQ(chmod((dir / "target").c_str(), 0644), 0);
     EXPECT_TRUE(CopyFile(dir / "source", dir / "target", false));
@@ -127,7 +118,7 @@ TEST(CopyFile, CopiesAcrossFileSystems)
     const std::string from = pattern;
     CopyAndReplace(from, dir.Path());
     fs::remove_all(from);
-    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"big.bin", "new.bin"}));
+    EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"big.bin", "new.bin"}));
 }
 
 // Where the file system has no unnamed files the copy is written under a temporary name and
@@ -138,7 +129,7 @@ TEST(CopyFile, WorksWhereTheFileSystemHasNoUnnamedFiles)
     const std::string to = dir / "to";
     fs::create_directories(to);
     RunWithoutUnnamedFiles([&] { CopyAndReplace(dir.Path(), to); });
-    EXPECT_EQ(Names(to), (std::vector<std::string>{"big.bin", "new.bin"}));
+    EXPECT_EQ(NamesIn(to), (std::vector<std::string>{"big.bin", "new.bin"}));
 
     // A copy that fails midway (at the file size limit) removes its temporary name again.
     rlimit old{};
@@ -155,5 +146,5 @@ TEST(CopyFile, WorksWhereTheFileSystemHasNoUnnamedFiles)
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(error, EFBIG);
-    EXPECT_EQ(Names(to), (std::vector<std::string>{"big.bin", "new.bin"}));
+    EXPECT_EQ(NamesIn(to), (std::vector<std::string>{"big.bin", "new.bin"}));
 }

@@ -16,16 +16,6 @@
 
 namespace {
 
-// The names in the directory, sorted: a leftover temporary file shows here.
-std::vector<std::string> Names(const std::string& dir)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 struct stat StatOf(const std::string& path)
 {
     struct stat st {};
@@ -53,7 +43,7 @@ TEST(ReplaceFileContent, KeepsModeOwnerAndGroupOfAnotherUsersFile)
     EXPECT_EQ(st.st_gid, 23456u);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(ReadTextFile(path), "new");
-    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"settings.ini"});
+    EXPECT_EQ(NamesIn(dir.Path()), std::vector<std::string>{"settings.ini"});
 }
 
 TEST(ReplaceFileContent, NewFilesTakeTheGivenModeAndReadOnlyFilesTheAddedBits)
@@ -89,7 +79,7 @@ TEST(ReplaceFileContent, RefusesLinksAndNonRegularFilesLeavingEverythingAsItWas)
     ASSERT_EQ(::symlink((dir / "nowhere").c_str(), (dir / "dangling").c_str()), 0);
     ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0755), 0);
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
-    const std::vector<std::string> before = Names(dir.Path());
+    const std::vector<std::string> before = NamesIn(dir.Path());
 
     const std::map<std::string, int> refused = {
         {"link", ELOOP}, {"dangling", ELOOP}, {"sub", EISDIR}, {"fifo", EINVAL}, {"gone/x", ENOENT}};
@@ -101,7 +91,7 @@ TEST(ReplaceFileContent, RefusesLinksAndNonRegularFilesLeavingEverythingAsItWas)
     EXPECT_EQ(ReadTextFile(dir / "target"), "precious");
     EXPECT_TRUE(S_ISLNK(StatOf(dir / "link").st_mode));
     EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
-    EXPECT_EQ(Names(dir.Path()), before);
+    EXPECT_EQ(NamesIn(dir.Path()), before);
 }
 
 // A step as nobody on files in a directory everyone may write, so that only the file's own
@@ -126,7 +116,7 @@ TEST_F(UnprivilegedReplace, AFileTheCallerMayNotWriteIsRefusedAndLeftAsItWas)
     EXPECT_EQ(result, EACCES);
     EXPECT_EQ(ReadTextFile(path), "[General]\nroot=1\n");
     EXPECT_EQ(StatOf(path).st_uid, 0u);
-    EXPECT_EQ(Names(Dir.Path()), std::vector<std::string>{"root.ini"});
+    EXPECT_EQ(NamesIn(Dir.Path()), std::vector<std::string>{"root.ini"});
 }
 
 TEST_F(UnprivilegedReplace, TheOwnerMayReplaceItsReadOnlyFileOnlyWhereAsked)
@@ -164,7 +154,7 @@ TEST(ReplaceFileContent, ACrashWhileWritingLeavesTheOldFileAndNoTemporary)
     });
     EXPECT_EQ(result, 128 + SIGXFSZ);
     EXPECT_TRUE(ReadTextFile(path) == old);
-    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"status.dst"});
+    EXPECT_EQ(NamesIn(dir.Path()), std::vector<std::string>{"status.dst"});
 }
 
 TEST(ReplaceFileContent, AFullFileSystemLeavesTheOldFileAndNoTemporary)
@@ -179,7 +169,7 @@ TEST(ReplaceFileContent, AFullFileSystemLeavesTheOldFileAndNoTemporary)
     EXPECT_FALSE(ferrix::ReplaceFileContent(fs / "settings.ini", content.data(), content.size()));
     EXPECT_EQ(errno, ENOSPC);
     EXPECT_EQ(ReadTextFile(fs / "settings.ini"), "[General]\nkept=1\n");
-    EXPECT_EQ(Names(fs.Path()), (std::vector<std::string>{"filler", "settings.ini"}));
+    EXPECT_EQ(NamesIn(fs.Path()), (std::vector<std::string>{"filler", "settings.ini"}));
 }
 
 TEST(ReadFileContent, ReadsRegularFilesOnly)

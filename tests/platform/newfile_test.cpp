@@ -17,15 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> Names(const std::string& dir)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // A process id that no process has: a child that has ended and been reaped.
 pid_t EndedPid()
 {
@@ -49,7 +40,7 @@ void WriteAndReplace(const std::string& dir, bool named)
         ferrix::TNewFile file(target, 0644);
         ASSERT_TRUE(file.Valid()) << strerror(errno);
         ASSERT_TRUE(ferrix::WriteAll(file.Get(), "torn", 4));
-        const std::vector<std::string> names = Names(dir);
+        const std::vector<std::string> names = NamesIn(dir);
         ASSERT_EQ(names.size(), named ? 2u : 1u);
         EXPECT_EQ(names.back(), "status.dst");
         if (named) {
@@ -57,14 +48,14 @@ void WriteAndReplace(const std::string& dir, bool named)
         }
     }
     EXPECT_EQ(ReadTextFile(target), "old");
-    EXPECT_EQ(Names(dir), std::vector<std::string>{"status.dst"});
+    EXPECT_EQ(NamesIn(dir), std::vector<std::string>{"status.dst"});
 
     ferrix::TNewFile file(target, 0644);
     const std::string content = PatternBytes(200000, 7);
     ASSERT_TRUE(ferrix::WriteAll(file.Get(), content.data(), content.size()));
     ASSERT_TRUE(file.Replace()) << strerror(errno);
     EXPECT_TRUE(ReadTextFile(target) == content);
-    EXPECT_EQ(Names(dir), std::vector<std::string>{"status.dst"});
+    EXPECT_EQ(NamesIn(dir), std::vector<std::string>{"status.dst"});
 
     ferrix::TNewFile again(target, 0644);
     errno = 0;
@@ -83,7 +74,7 @@ TEST(NewFile, TakesTheTargetsPlaceOnlyWhole)
 {
     TempDir dir;
     WriteAndReplace(dir.Path(), false);
-    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"fresh", "status.dst"}));
+    EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"fresh", "status.dst"}));
 
     // A symbolic link at the target's name is replaced, and what it pointed at is left alone.
     WriteTextFile(dir / "elsewhere", "elsewhere");
@@ -101,7 +92,7 @@ TEST(NewFile, GoesThroughATemporaryNameWhereTheFileSystemHasNoUnnamedFiles)
 {
     TempDir dir;
     RunWithoutUnnamedFiles([&] { WriteAndReplace(dir.Path(), true); });
-    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"fresh", "status.dst"}));
+    EXPECT_EQ(NamesIn(dir.Path()), (std::vector<std::string>{"fresh", "status.dst"}));
 }
 
 // Leftovers of this host's ended processes and of this process go; those of running processes,
@@ -121,6 +112,6 @@ TEST(NewFile, LeftoversOfEndedProcessesOfThisHostAreRemoved)
     ferrix::RemoveNewFileLeftovers(dir.Path());
     std::vector<std::string> kept = {running, otherHost, noPid, "data.txt"};
     std::sort(kept.begin(), kept.end());
-    EXPECT_EQ(Names(dir.Path()), kept);
+    EXPECT_EQ(NamesIn(dir.Path()), kept);
     ferrix::RemoveNewFileLeftovers(dir / "missing");
 }
