@@ -299,7 +299,7 @@ TNamedPipe::TAccept TNamedPipe::Accept(int& client) const
         socklen_t size = sizeof peer;
         if (::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 ||
             (peer.uid != 0 && peer.uid != ::geteuid())) {
-            ::close(client);
+            ferrix::TFileDescriptor refused(client);
             client = -1;
             SetLastPipeError(PIPE_ERROR_ACCESS_DENIED);
             return TAccept::Refused;
@@ -311,11 +311,9 @@ TNamedPipe::TAccept TNamedPipe::Accept(int& client) const
 bool TNamedPipe::RefuseWaitingClients() const
 {
     for (;;) {
-        const int client = ::accept4(Fd(), nullptr, nullptr, SOCK_CLOEXEC);
-        if (client >= 0) {
-            ::close(client);
+        const ferrix::TFileDescriptor client(::accept4(Fd(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (client.Valid())
             continue;
-        }
         if (WouldBlock(errno) || errno == ECONNABORTED)
             return true;
         if (errno != EINTR) {

@@ -33,14 +33,11 @@ bool ReadSignal(int fd)
 
 TForegroundServiceHost::TForegroundServiceHost() : EndedEvent(::eventfd(0, EFD_CLOEXEC))
 {
-    if (EndedEvent < 0)
+    if (!EndedEvent.Valid())
         throw EOSError(std::string("eventfd: ") + std::strerror(errno), errno);
 }
 
-TForegroundServiceHost::~TForegroundServiceHost()
-{
-    ::close(EndedEvent);
-}
+TForegroundServiceHost::~TForegroundServiceHost() = default;
 
 void TForegroundServiceHost::BlockStopSignals()
 {
@@ -58,7 +55,7 @@ int TForegroundServiceHost::Run(TService& service)
         throw EOSError(std::string("signalfd: ") + std::strerror(errno), errno);
 
     service.StartServiceThread(*this);
-    pollfd fds[2] = {{signalFd.Get(), POLLIN, 0}, {EndedEvent, POLLIN, 0}};
+    pollfd fds[2] = {{signalFd.Get(), POLLIN, 0}, {EndedEvent.Get(), POLLIN, 0}};
     for (;;) {
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
@@ -80,6 +77,6 @@ void TForegroundServiceHost::SetServiceStatus(const TServiceStatus& status)
         Started = true;
     if (status.CurrentState == csStopped) {
         const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = ::write(EndedEvent, &one, sizeof one);
+        [[maybe_unused]] const ssize_t written = ::write(EndedEvent.Get(), &one, sizeof one);
     }
 }

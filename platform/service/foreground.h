@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "platform/files/filedescriptor.h"
 #include "platform/service/service.h"
 
 class TForegroundServiceHost : public TServiceHost {
@@ -27,6 +28,6 @@ protected:
     virtual uint32_t StopSignalControl() { return SERVICE_CONTROL_STOP; }
 
 private:
-    int EndedEvent = -1;  // eventfd, signalled by the report of csStopped
+    ferrix::TFileDescriptor EndedEvent;  // eventfd, signalled by the report of csStopped
     std::atomic<bool> Started{false};
 };
