@@ -339,9 +339,12 @@ void TDirectoryList::SaveStatusFile()
     // Each file is recorded with the size and time the scan listed, the version that was
     // compared and handed over; a later rewrite is then found changed in the next pass.
     const std::string text = WriteStatusText(FDirPath, FExtension, FItems, Now(), bias);
-    // Replaced as a whole, so a crash leaves the old file; a read-only file becomes writable.
+    // Replaced as a whole, so a crash leaves the old file; a read-only file becomes writable. Not
+    // flushed: a status file lost to a power cut only makes its files be sent again, and a flush
+    // per directory and destination costs more than the copy of a directory of small files.
     ferrix::TReplaceOptions options;
     options.AddedModeBits = S_IWUSR;
+    options.Durable = false;
     if (!ferrix::ReplaceFileContent(path, text.data(), text.size(), options))
         RaiseWriteError(path, errno);
 }

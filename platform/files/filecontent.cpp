@@ -47,7 +47,7 @@ bool FillTemporary(int fd, const TTarget& target, const ferrix::TReplaceOptions&
             ::fchown(fd, static_cast<uid_t>(-1), target.Stat.st_gid);
         mode = (target.Stat.st_mode & 07777) | options.AddedModeBits;
     }
-    return ::fchmod(fd, mode) == 0 && ferrix::WriteAll(fd, data, size) && ::fsync(fd) == 0;
+    return ::fchmod(fd, mode) == 0 && ferrix::WriteAll(fd, data, size) && (!options.Durable || ::fsync(fd) == 0);
 }
 
 }  // namespace

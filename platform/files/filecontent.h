@@ -29,6 +29,9 @@ struct TReplaceOptions {
     // Bits added to an existing file's mode. With S_IWUSR the file's owner may replace a file
     // without the owner write bit, as a read-only file is made writable before a rewrite.
     mode_t AddedModeBits = 0;
+    // Whether the new content reaches the disk before it takes the file's place, so that a power
+    // cut leaves the old or the new file; without it the replace is whole after a process crash.
+    bool Durable = true;
 };
 
 // Replaces the file's content atomically: the file on disk is always either the old or the new
