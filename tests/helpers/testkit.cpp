@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -43,6 +45,26 @@ TempDir::~TempDir()
         std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(Root, ec);
+}
+
+TFileSizeLimit::TFileSizeLimit(unsigned long limit) : OldHandler(std::signal(SIGXFSZ, SIG_IGN))
+{
+    rlimit current{};
+    if (::getrlimit(RLIMIT_FSIZE, &current) != 0)
+        throw std::runtime_error("getrlimit failed");
+    OldCurrent = current.rlim_cur;
+    current.rlim_cur = limit;
+    if (::setrlimit(RLIMIT_FSIZE, &current) != 0)
+        throw std::runtime_error("setrlimit failed");
+}
+
+TFileSizeLimit::~TFileSizeLimit()
+{
+    rlimit current{};
+    ::getrlimit(RLIMIT_FSIZE, &current);
+    current.rlim_cur = OldCurrent;
+    ::setrlimit(RLIMIT_FSIZE, &current);
+    std::signal(SIGXFSZ, OldHandler);
 }
 
 bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds deadline)

@@ -22,6 +22,20 @@ private:
     std::string Root;
 };
 
+// While it lives, files of this process may not grow beyond limit bytes: a write past it fails
+// with EFBIG (SIGXFSZ ignored), as on a full disk. Restores both when it ends.
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(unsigned long limit);
+    ~TFileSizeLimit();
+    TFileSizeLimit(const TFileSizeLimit&) = delete;
+    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+private:
+    unsigned long OldCurrent;
+    void (*OldHandler)(int);
+};
+
 // Polls cond until it is true or the deadline passes; returns the last result.
 bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds deadline = std::chrono::seconds(10));
 

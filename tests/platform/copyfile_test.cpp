@@ -132,19 +132,14 @@ TEST(CopyFile, WorksWhereTheFileSystemHasNoUnnamedFiles)
     EXPECT_EQ(NamesIn(to), (std::vector<std::string>{"big.bin", "new.bin"}));
 
     // A copy that fails midway (at the file size limit) removes its temporary name again.
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = old;
-    limited.rlim_cur = 64 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     int error = 0;
-    RunWithoutUnnamedFiles([&] {
-        EXPECT_FALSE(CopyFile(dir / "big.bin", to + "/big.bin", false));
-        error = errno;
-    });
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    {
+        const TFileSizeLimit limit(64 * 1024);
+        RunWithoutUnnamedFiles([&] {
+            EXPECT_FALSE(CopyFile(dir / "big.bin", to + "/big.bin", false));
+            error = errno;
+        });
+    }
     EXPECT_EQ(error, EFBIG);
     EXPECT_EQ(NamesIn(to), (std::vector<std::string>{"big.bin", "new.bin"}));
 }

@@ -112,12 +112,7 @@ protected:
     // FTP settings for the server, and a shop with the given files in its "caisse" directory.
     std::string UseServer(const FtpServer& server, const std::vector<std::string>& files)
     {
-        Config().SetDestination(0, server.Host());
-        Config().Port = server.Port();
-        Config().PassiveMode = true;
-        Config().Username = server.User();
-        Config().Password = server.Password();
-        Config().DestinationDirectory = "central";
+        UseFtpServer(Config(), server);
         const std::string caisse = Dir / "Shop12/caisse";
         fs::create_directories(caisse);
         for (const std::string& file : files)

@@ -263,17 +263,11 @@ TEST_F(EndpointTest, FailedSettingsWriteKeepsTheOldFileAndAnswersStatus2)
     auto control = StartControl("TrSvc2Control", ConfigPath);
 
     // Files of this process may not grow beyond 100 bytes: the new file cannot be written whole.
-    struct sigaction ignore {}, previous {};
-    ignore.sa_handler = SIG_IGN;
-    ::sigaction(SIGXFSZ, &ignore, &previous);
-    rlimit old{};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    rlimit limited = old;
-    limited.rlim_cur = 100;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const TPipeReply reply = CallPipe("TrSvc2Control", PipeMessage("REQSETCONFIG", 1000, std::string(1000, 'n')));
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    ::sigaction(SIGXFSZ, &previous, nullptr);
+    TPipeReply reply;
+    {
+        const TFileSizeLimit limit(100);
+        reply = CallPipe("TrSvc2Control", PipeMessage("REQSETCONFIG", 1000, std::string(1000, 'n')));
+    }
 
     EXPECT_EQ(reply.Answer, AnswerHeader("ANSSETCONFIG", 2, 0));
     EXPECT_EQ(ReadTextFile(ConfigPath), "old settings");

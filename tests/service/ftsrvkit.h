@@ -12,8 +12,21 @@
 #include "foundation/ftconfigbase.h"
 #include "base/sysutils.h"
 #include "foundation/pipeproto.h"
+#include "foundation/trconfig.h"
+#include "ftpserver.h"
 #include "service/ftsrvbase.h"
 #include "testkit.h"
+
+// FTP settings that send to the server's "central" directory in passive mode.
+inline void UseFtpServer(TTransportConfig& config, const FtpServer& server)
+{
+    config.SetDestination(0, server.Host());
+    config.Port = server.Port();
+    config.PassiveMode = true;
+    config.Username = server.User();
+    config.Password = server.Password();
+    config.DestinationDirectory = "central";
+}
 
 // The status record of a service as the statistics pipe would send it.
 inline TServiceStatusInfo StatusOf(TBaseFtrackerService& service)

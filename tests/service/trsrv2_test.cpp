@@ -229,22 +229,17 @@ TEST_F(TransportService, CopyLocalFileFailingMidwayLeavesNoTornFile)
     WriteTextFile(source, std::string(256 * 1024, 'n'));
     WriteTextFile(target + "/big.txt", "previous whole file");
 
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = old;
-    limited.rlim_cur = 64 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     std::vector<std::string> messages;
-    for (const char* name : {"big.txt", "new.txt"}) {
-        try {
-            Svc.CopyLocalFile(source, target, name);
-        } catch (const EOSError& e) {
-            messages.push_back(e.what());
+    {
+        const TFileSizeLimit limit(64 * 1024);
+        for (const char* name : {"big.txt", "new.txt"}) {
+            try {
+                Svc.CopyLocalFile(source, target, name);
+            } catch (const EOSError& e) {
+                messages.push_back(e.what());
+            }
         }
     }
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_EQ(messages, std::vector<std::string>(2, "System Error.  Code: 27.\r\nFile too large"));
     EXPECT_TRUE(ReadTextFile(target + "/big.txt") == "previous whole file");
@@ -314,12 +309,7 @@ TEST_F(TransportService, FtpDestinationMakesEachRemoteDirectoryOncePerDestinatio
     for (const char* name : {"c1.txt", "c2.txt"})
         WriteTextFile(shop + "/caisse/" + name, name);
     Config().Transport = TRANSPORT_FTP;
-    Config().SetDestination(0, server.Host());
-    Config().Port = server.Port();
-    Config().PassiveMode = true;
-    Config().Username = server.User();
-    Config().Password = server.Password();
-    Config().DestinationDirectory = "central";
+    UseFtpServer(Config(), server);
 
     bool more = true;
     for (int destination = 0; destination < 2; ++destination) {
@@ -356,12 +346,7 @@ TEST_F(TransportService, FtpChangesTheWorkingDirectoryOncePerDirectoryAndConnect
     fs::create_directories(server.LocalPath("/central/caisse"));
     fs::create_directories(server.LocalPath("/central/filters"));
     Config().Transport = TRANSPORT_FTP;
-    Config().SetDestination(0, server.Host());
-    Config().Port = server.Port();
-    Config().PassiveMode = true;
-    Config().Username = server.User();
-    Config().Password = server.Password();
-    Config().DestinationDirectory = "central";
+    UseFtpServer(Config(), server);
 
     bool more = true;
     Svc.BeforeDestination();
@@ -424,12 +409,7 @@ TEST_F(TransportService, FtpDirectoryRefusalIsLoggedWithTheServersReply)
     fs::create_directories(shop + "/caisse");
     WriteTextFile(shop + "/caisse/c1.txt", "c1");
     Config().Transport = TRANSPORT_FTP;
-    Config().SetDestination(0, server.Host());
-    Config().Port = server.Port();
-    Config().PassiveMode = true;
-    Config().Username = server.User();
-    Config().Password = server.Password();
-    Config().DestinationDirectory = "central";
+    UseFtpServer(Config(), server);
 
     bool more = true;
     Svc.BeforeDestination();
