@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
+#include <random>
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -54,7 +55,24 @@ FtpServer::FtpServer(std::vector<FtpAccount> accounts, std::string host, int por
     CommandLogPath = Dir / "commands.log";
     ServerLogPath = Dir / "server.log";
     std::filesystem::create_directory(HomeDir);
-    Start(port);
+    if (port != 0) {
+        Start(port);
+        return;
+    }
+    // A port below the system's range of ephemeral ports: while the server is stopped for a
+    // restart, no connection of a test running beside it can take the port as its own.
+    std::mt19937 random(static_cast<unsigned>(getpid()) ^ static_cast<unsigned>(
+        std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::uniform_int_distribution<int> ports(20000, 32000);
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        try {
+            Start(ports(random));
+            return;
+        } catch (const std::runtime_error&) {
+            // taken: another one
+        }
+    }
+    Start(0);
 }
 
 FtpServer::~FtpServer()
