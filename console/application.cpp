@@ -1,0 +1,36 @@
+#include "console/application.h"
+#include <QMessageBox>
+
+TConsoleApplication::TConsoleApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    setApplicationName(ApplicationTitle);
+    setApplicationDisplayName(ApplicationTitle);
+}
+
+bool TConsoleApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        ShowException(error);
+    }
+    return false;
+}
+
+void ShowException(const std::exception& error)
+{
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle, QString::fromUtf8(error.what()), QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+}
+
+namespace ferrix {
+void RunHandler(const std::function<void()>& handler)
+{
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        ShowException(error);
+    }
+}
+}  // namespace ferrix

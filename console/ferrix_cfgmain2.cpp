@@ -1,0 +1,3 @@
+#include "console/ferrix_cfgmain2.h"
+
+TMainWnd::TMainWnd(QWidget* parent) : QMainWindow(parent) { setWindowTitle("Sending files"); }
