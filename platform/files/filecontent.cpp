@@ -90,6 +90,27 @@ bool ferrix::ReadFileContent(const std::string& path, std::string& content, bool
     }
 }
 
+bool ferrix::ReadFileHead(const std::string& path, void* buffer, size_t maxSize, size_t& count)
+{
+    count = 0;
+    struct stat st {};
+    const ferrix::TFileDescriptor file = ferrix::OpenRegularFile(path, true, st);
+    if (!file.Valid())
+        return false;
+    auto* bytes = static_cast<char*>(buffer);
+    while (count < maxSize) {
+        const ssize_t n = ::read(file.Get(), bytes + count, maxSize - count);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        count += static_cast<size_t>(n);
+    }
+    return true;
+}
+
 bool ferrix::ReplaceFileContent(const std::string& path, const void* data, size_t size, const ferrix::TReplaceOptions& options)
 {
     TTarget target;

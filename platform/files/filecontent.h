@@ -24,6 +24,10 @@ TFileDescriptor OpenRegularFile(const std::string& path, bool followLinks, struc
 // what was read before it. With followLinks false a symbolic link is refused (ELOOP).
 bool ReadFileContent(const std::string& path, std::string& content, bool followLinks = true);
 
+// Up to maxSize bytes from the start of a regular file into buffer; count is the number read. A
+// longer file is cut at maxSize. False as ReadFileContent, count then holding what was read.
+bool ReadFileHead(const std::string& path, void* buffer, size_t maxSize, size_t& count);
+
 struct TReplaceOptions {
     mode_t NewFileMode = 0644;  // the mode of a file that did not exist
     // Bits added to an existing file's mode. With S_IWUSR the file's owner may replace a file

@@ -199,6 +199,30 @@ TEST(ReadFileContent, ReadsRegularFilesOnly)
     }
 }
 
+TEST(ReadFileHead, CutsALongFileAndReadsAShortOneWhole)
+{
+    TempDir dir;
+    std::string big(3 * 65536 + 17, 'b');
+    big[70000] = 'x';
+    WriteTextFile(dir / "big", big);
+    WriteTextFile(dir / "small", "short");
+    std::string buffer(70001, '\0');
+    size_t count = 1;
+    ASSERT_TRUE(ferrix::ReadFileHead(dir / "big", buffer.data(), buffer.size(), count));
+    EXPECT_EQ(count, 70001u);
+    EXPECT_TRUE(buffer == big.substr(0, 70001));
+    ASSERT_TRUE(ferrix::ReadFileHead(dir / "small", buffer.data(), buffer.size(), count));
+    EXPECT_EQ(count, 5u);
+    EXPECT_EQ(buffer.substr(0, 5), "short");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    errno = 0;
+    EXPECT_FALSE(ferrix::ReadFileHead(dir / "fifo", buffer.data(), buffer.size(), count));
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(count, 0u);
+    EXPECT_FALSE(ferrix::ReadFileHead(dir / "gone", buffer.data(), buffer.size(), count));
+    EXPECT_EQ(errno, ENOENT);
+}
+
 TEST(AppendFileLine, LinesOfManyWritersNeverInterleave)
 {
     TempDir dir;
