@@ -70,6 +70,20 @@ void TFerrix2Unit::GivePipeDirectoryTo(uid_t uid, gid_t gid) const
     ::chown(Run->Path("pipes").c_str(), uid, gid);
 }
 
+void TFerrix2Unit::PipesInRuntimeDirectory() const
+{
+    const std::string dir = Manager->ConfigDir() + "/systemd/user/" + Unit + ".d";
+    fs::create_directories(dir);
+    const std::string pipes = Manager->RuntimeDir() + "/namedpipe";
+    WriteTextFile(dir + "/pipes.conf", "[Service]\nEnvironment=NAMEDPIPE_DIR=" + pipes +
+                                           "\nRuntimeDirectory=namedpipe\nRuntimeDirectoryMode=0755\n"
+                                           "RuntimeDirectoryPreserve=yes\n");
+    std::string output;
+    if (Manager->Systemctl({"daemon-reload"}, output) != 0)
+        throw std::runtime_error("daemon-reload failed: " + output);
+    ::setenv("NAMEDPIPE_DIR", pipes.c_str(), 1);  // the manager's end restores the variable
+}
+
 TRemotePc::TRemotePc(const TUserManager& manager, const std::string& relayProgram, const std::string& alias)
 {
     Ssh = std::make_unique<TSshServer>(manager.ClientEnvironment());

@@ -44,6 +44,10 @@ public:
     void HandProgramTo(const TTestUser& user) const;
     // The pipe directory belongs to the user the service runs as (root gives it).
     void GivePipeDirectoryTo(uid_t uid, gid_t gid) const;
+    // The unit gets its pipe directory from the manager at every start, owned by whichever account
+    // it runs under (as the system manager's unit does), and this process looks for the pipes
+    // there. Call after Install.
+    void PipesInRuntimeDirectory() const;
 
     std::unique_ptr<Ferrix2Run> Run;
     std::unique_ptr<TUserManager> Manager;
