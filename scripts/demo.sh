@@ -12,33 +12,11 @@ run="$root/build/demo-run"
 rm -rf "$run"
 mkdir -p "$run/program" "$run/central" "$run/pipes"
 shop="$run/shop/Shop12"
-mkdir -p "$shop/comptage" "$shop/caisse" "$shop/filters" "$shop/messages" "$shop/footfall"
 cp "$root/build/demo/ferrix2" "$run/program/"
-
-# Demo data: a shop's info file, a day's data file and one file per data sub-directory.
-printf 'Shop=12\r\nName=Demo shop\r\n' > "$shop/shopinfo.arg"
-printf 'date=2026-12-08\r\n' > "$shop/t1208.arg"
-printf '08:00;12\r\n09:00;31\r\n' > "$shop/comptage/R1208.COR"
-printf 'ticket;1;12.50\r\n' > "$shop/caisse/c1208.txt"
-printf 'filter=all\r\n' > "$shop/filters/f1.fif"
-printf 'hello central\r\n' > "$shop/messages/m1.msg"
-printf '10:00;4\r\n' > "$shop/footfall/ff1208.txt"
-
-cat > "$run/program/ferrix.ini" <<INI
-[General]
-LogDetailed=1
-TimeBetweenActions=60
-ExactTimeMode=0
-ExactTime=18:00
-
-[Directory0]
-TrackDirectory=$shop
-
-[Transport]
-Transport=COPY
-Destination0=$run/central
-DestinationDirectory=central
-INI
+# shellcheck source=scripts/demo-shop.sh
+source "$root/scripts/demo-shop.sh"
+make_demo_shop "$shop"
+write_demo_ini "$run/program/ferrix.ini" "$shop" "$run/central"
 
 export NAMEDPIPE_DIR="$run/pipes"
 "$run/program/ferrix2" &
