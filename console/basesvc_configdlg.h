@@ -7,6 +7,7 @@
 #include "foundation/ftconfigbase.h"
 
 class QCheckBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -14,18 +15,25 @@ class QSpinBox;
 class QStatusBar;
 class QTabWidget;
 class QToolButton;
+class QVBoxLayout;
 class QWidget;
 
+// Edits the first tracked directory, the check interval and the detailed-log flag; every other
+// setting of the file passes through unchanged, since the whole settings object is loaded from the
+// file and saved back. The modal result is Accepted only after OK has saved the file; Cancel, Esc
+// and closing give Rejected and write nothing.
 class TBaseSvcConfigDlg : public QDialog {
     Q_OBJECT
 public:
-    // Stores the PC name, the settings file path and the settings class. FormCreate loads the
-    // dialog; the class reference (TBaseSvcConfigDlgClass) runs it, so the dialog it returns is loaded.
+    // Stores the PC name, the settings file path and the settings class, and builds the
+    // components. FormCreate loads the dialog; the class reference (TBaseSvcConfigDlgClass) runs
+    // it, so the dialog it returns is loaded.
     TBaseSvcConfigDlg(QWidget* owner, const std::string& pcName, const std::string& iniFileName,
                       TBaseFtConfigClass configClass);
     ~TBaseSvcConfigDlg() override;
 
-    // Hook run by OK after StoreControls; refuse = true keeps the dialog open.
+    // Hook run by OK after StoreControls; refuse = true keeps the dialog open. May raise an error
+    // with a user message, which OK shows.
     virtual void Validate(TBaseFtConfig& configuration, bool& refuse);
     // Settings into controls.
     virtual void LoadControls(TBaseFtConfig& configuration);
@@ -33,6 +41,12 @@ public:
     virtual void StoreControls(TBaseFtConfig& configuration);
     // Captions, the settings file, LoadControls (of the most derived class), browse button.
     virtual void FormCreate();
+
+    // OK: stores the controls into Config, asks Validate and saves the file, then closes with
+    // Accepted; a refusal keeps the dialog open, an error is shown in an information box.
+    void BtnOKClick();
+    // Lets the user pick the tracked directory.
+    void BtnBrowseDirClick();
 
     QPushButton* BtnOK = nullptr;
     QPushButton* BtnCancel = nullptr;
@@ -52,6 +66,22 @@ public:
     std::string IniFileName;
     TBaseFtConfigClass ConfigClass;
     std::unique_ptr<TBaseFtConfig> Config;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    // The value of SeFreq as its text reads: brought into the range, the minimum for a text that
+    // is not a whole number.
+    int FreqMinutes() const;
+
+    // Where a descendant adds its rows: below the interval row, on the interval row itself, and
+    // between OK and Cancel.
+    QVBoxLayout* AcquisitionRows = nullptr;
+    QHBoxLayout* FreqRow = nullptr;
+    QHBoxLayout* ButtonRow = nullptr;
+
+private:
+    void BuildComponents();
+    void LocalizeCaptions();
 };
 
 // A class reference to TBaseSvcConfigDlg or a descendant: its virtual constructor. The dialog it

@@ -9,12 +9,12 @@ class QPushButton;
 class QToolButton;
 
 // A small modal dialog in which the user types or picks the PC where the service runs; an empty
-// name means this PC.
+// name means this PC. OK gives Accepted, Cancel, Esc and closing give Rejected.
 class TSelectPcDlg : public QDialog {
     Q_OBJECT
 public:
     explicit TSelectPcDlg(QWidget* owner);
-    // The text of the name box, unchanged.
+    // The text of the name box, unchanged (no trimming, no case change).
     std::string GetPcName() const;
     void SetPcName(const std::string& name);
 
@@ -24,14 +24,21 @@ public:
     QLineEdit* EdPc = nullptr;
     QToolButton* BtnPc = nullptr;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    void BuildLayout();
     void FormCreate();
     void BtnPcClick();
 };
 
-// Lets the user pick a computer this PC knows how to reach. True with name set to the chosen
-// computer; false, name unchanged, when nothing was chosen.
+// Lets the user pick one of the computers this PC knows how to reach (ferrix::KnownHosts) in a
+// modal list; the incoming name preselects nothing. True with name set to the chosen computer;
+// false, name unchanged, when nothing was chosen. Never raises.
 bool BrowseForComputer(QWidget* owner, const std::string& title, std::string& name);
-// Lets the user pick a folder, starting at path. True with path set to the chosen folder; false,
-// path unchanged, when nothing was chosen.
+// Lets the user pick a directory in a modal directory chooser that starts in path; a path that is
+// not an existing directory preselects nothing (the chooser starts in the home directory). True
+// with path set to the chosen directory; false, path unchanged, when nothing was chosen. Never
+// raises.
 bool BrowseForFolder(QWidget* owner, const std::string& title, std::string& path);

@@ -1,0 +1,20 @@
+#include "console/formpos.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+namespace ferrix {
+
+void CenterOnScreen(QWidget& window)
+{
+    QScreen* screen = window.screen() != nullptr ? window.screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    window.adjustSize();
+    QRect frame = window.frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window.move(frame.topLeft());
+}
+
+}  // namespace ferrix
