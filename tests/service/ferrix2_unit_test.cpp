@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "ferrixrun.h"
+#include "ferrixunit.h"
 #include "ftpserver.h"
 #include "pipekit.h"
 #include "platform/namedpipe/pipeclient.h"
@@ -33,41 +34,20 @@ class Ferrix2Unit : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const std::string why = TUserManager::Unavailable();
+        const std::string why = TFerrix2Unit::Unavailable();
         if (!why.empty())
             GTEST_SKIP() << why;
-        Run = std::make_unique<Ferrix2Run>(FERRIX2_PROGRAM);
-        ::chmod(Run->Path("").c_str(), 0755);
-        ::chmod(Run->Path("pipes").c_str(), 0755);
-        Manager = std::make_unique<TUserManager>(Run->Path("pipes"));
-        Shop = Run->Path("data/Shop12");
-        MakeDemoShop(Shop);
-        Ferrix2Settings settings;
-        settings.TrackDirectory = Shop;
-        settings.Destination0 = Run->Path("dest0");
-        Run->WriteIni(Ferrix2Ini(settings));
+        Svc = std::make_unique<TFerrix2Unit>(FERRIX2_PROGRAM);
+        Run = Svc->Run.get();
+        Manager = Svc->Manager.get();
+        Shop = Svc->Shop;
     }
 
-    void TearDown() override
-    {
-        Manager.reset();  // ends the units too
-        Run.reset();
-    }
+    void TearDown() override { Svc.reset(); }
 
-    std::string Program() const { return Run->ProgramDir() + "/ferrix2"; }
-
-    int Ferrix2(const std::vector<std::string>& args, std::string& output) const
-    {
-        std::vector<std::string> command{Program()};
-        command.insert(command.end(), args.begin(), args.end());
-        return RunCaptured(command, output, std::chrono::seconds(120));
-    }
-
-    void Install()
-    {
-        std::string output;
-        ASSERT_EQ(Ferrix2({"/INSTALL"}, output), 0) << output;
-    }
+    std::string Program() const { return Svc->Program(); }
+    int Ferrix2(const std::vector<std::string>& args, std::string& output) const { return Svc->Ferrix2(args, output); }
+    void Install() { ASSERT_NO_THROW(Svc->Install()); }
 
     // The console's start (or stop) and wait: after the request, poll with the wait hint while the
     // checkpoint rises; returns every state seen.
@@ -98,19 +78,12 @@ protected:
 
     bool StatisticsAnswer() const { return CallPipe("TrSvc2Info", PipeMessage("REQGETSTATS")).Ok; }
 
-    // Lets the user run the service: its program files become the user's.
-    void HandProgramTo(const TTestUser& user)
-    {
-        fs::permissions(Run->ProgramDir(), fs::perms::all);
-        for (const auto& entry : fs::directory_iterator(Run->ProgramDir()))
-            ::chown(entry.path().c_str(), user.Uid(), user.Gid());
-    }
+    void HandProgramTo(const TTestUser& user) { Svc->HandProgramTo(user); }
+    void GivePipeDirectoryTo(uid_t uid, gid_t gid) { Svc->GivePipeDirectoryTo(uid, gid); }
 
-    // The pipe directory belongs to the user the service runs as (root gives it).
-    void GivePipeDirectoryTo(uid_t uid, gid_t gid) { ::chown(Run->Path("pipes").c_str(), uid, gid); }
-
-    std::unique_ptr<Ferrix2Run> Run;
-    std::unique_ptr<TUserManager> Manager;
+    std::unique_ptr<TFerrix2Unit> Svc;
+    Ferrix2Run* Run = nullptr;
+    TUserManager* Manager = nullptr;
     std::string Shop;
 };
 
@@ -123,25 +96,20 @@ protected:
         Ferrix2Unit::SetUp();
         if (IsSkipped())
             return;
-        const std::string why = TSshServer::Unavailable();
+        const std::string why = TRemotePc::Unavailable();
         if (!why.empty())
             GTEST_SKIP() << why;
-        Ssh = std::make_unique<TSshServer>(Manager->ClientEnvironment());
-        Ssh->Authorize("root");
-        Ssh->AddHost("otherpc", "root");
-        ::setenv("FERRIX_SSH", Ssh->SshCommand().c_str(), 1);
-        ::setenv("FERRIX_RELAY", Ssh->InstallProgram(FERRIX_RELAY_PROGRAM).c_str(), 1);
+        Remote = std::make_unique<TRemotePc>(*Manager, FERRIX_RELAY_PROGRAM);
+        Ssh = Remote->Ssh.get();
     }
     void TearDown() override
     {
-        CloseRelayLinks();
-        Ssh.reset();
-        ::unsetenv("FERRIX_SSH");
-        ::unsetenv("FERRIX_RELAY");
+        Remote.reset();
         Ferrix2Unit::TearDown();
     }
 
-    std::unique_ptr<TSshServer> Ssh;
+    std::unique_ptr<TRemotePc> Remote;
+    TSshServer* Ssh = nullptr;
 };
 
 // One exchange with a pipe of pc ("." for this PC).

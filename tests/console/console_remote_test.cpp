@@ -1,0 +1,106 @@
+// The console's window watching the real ferrix2 on "another PC": the unit of a real systemd user
+// manager reached through a real sshd on loopback and the relay, and a switch to a PC whose name
+// does not resolve.
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "console/ferrix_configdlg2.h"
+#include "console/selectpcdlg.h"
+#include "consolekit.h"
+#include "consolewindow.h"
+#include "ferrixunit.h"
+
+namespace {
+
+class ConsoleRemote : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string why = TFerrix2Unit::Unavailable();
+        if (why.empty())
+            why = TRemotePc::Unavailable();
+        if (!why.empty())
+            GTEST_SKIP() << why;
+        Svc = std::make_unique<TFerrix2Unit>(FERRIX2_PROGRAM);
+        Remote = std::make_unique<TRemotePc>(*Svc->Manager, FERRIX_RELAY_PROGRAM);
+    }
+
+    void TearDown() override
+    {
+        Console.Close();
+        Remote.reset();
+        Svc.reset();
+    }
+
+    std::unique_ptr<TFerrix2Unit> Svc;
+    std::unique_ptr<TRemotePc> Remote;
+    TConsoleWindow Console;
+};
+
+}  // namespace
+
+TEST_F(ConsoleRemote, WatchesAndReconfiguresTheServiceOfAnotherPcAndKeepsAPcThatDoesNotResolve)
+{
+    Svc->Install();
+    Svc->Systemctl("start");
+    // The PC watched when the console was last closed.
+    WriteTextFile(Console.Path("ferrix_cfg.ini"), "[General]\nRemotePC=otherpc\n");
+    TMainWnd& wnd = Console.Open();
+    EXPECT_EQ(wnd.StPcDisplayName->text(), "otherpc");
+    ASSERT_TRUE(Console.WaitForStatistics(40)) << wnd.StatusText().toStdString();
+    EXPECT_EQ(wnd.LabVersionVal->text(), "2.0.0");
+    EXPECT_TRUE(wnd.BtnSrvStop->isEnabled());
+    EXPECT_TRUE(wnd.BtnConfigure->isEnabled());
+    EXPECT_FALSE(wnd.BtnSrvStart->isEnabled());
+    EXPECT_TRUE(Console.LedLit(wnd.ServicePanel));
+    ASSERT_TRUE(WaitForEvents([&] { return !wnd.LabLastGroupVal->text().isEmpty(); }, std::chrono::seconds(30)));
+    EXPECT_TRUE(wnd.LabLastGroupVal->text().startsWith("processed OK - ")) << wnd.LabLastGroupVal->text().toStdString();
+
+    // Parameters over the relay: fetch, edit, send, restart.
+    AnswerNextModal([](QWidget* modal) {
+        auto* dialog = qobject_cast<TFerrixConfigDlg*>(modal);
+        ASSERT_NE(dialog, nullptr) << modal->metaObject()->className();
+        EXPECT_EQ(dialog->PcName, "otherpc");
+        dialog->SeFreq->setValue(4);
+        dialog->BtnOK->click();
+    });
+    TPaintedTexts texts(wnd.StatusPanel);
+    wnd.BtnConfigure->click();
+    EXPECT_TRUE(texts.InOrder({"retrieving configuration from otherpc...", "sending new configuration to otherpc...",
+                               "Service stopping...", "Service starting..."}))
+        << texts.Texts().join('|').toStdString();
+    EXPECT_EQ(wnd.StatusText(), "Service is running");
+    const std::string ini = ReadTextFile(Svc->IniPath());
+    EXPECT_NE(ini.find("TimeBetweenActions=240"), std::string::npos) << ini;
+    EXPECT_EQ(Svc->Run->CountLog("TransportSvc2 service started"), 2);
+    EXPECT_EQ(Svc->Property("ActiveState"), "active");
+    ASSERT_TRUE(Console.WaitForStatistics(40));
+
+    // Another PC that does not exist: values cleared, the manager's error for that name.
+    AnswerNextModal([](QWidget* modal) {
+        auto* dialog = qobject_cast<TSelectPcDlg*>(modal);
+        ASSERT_NE(dialog, nullptr) << modal->metaObject()->className();
+        EXPECT_EQ(dialog->GetPcName(), "otherpc");
+        dialog->EdPc->setText("nosuchpc.invalid");
+        dialog->BtnOK->click();
+    });
+    wnd.BtnPC->click();
+    EXPECT_EQ(wnd.StPcDisplayName->text(), "nosuchpc.invalid");
+    EXPECT_EQ(wnd.LabVersionVal->text(), "");
+    EXPECT_EQ(wnd.LabLastGroupVal->text(), "");
+    EXPECT_EQ(wnd.LabReqVal->text(), "");
+    ASSERT_TRUE(Console.WaitForStatus("Service Control Manager error on nosuchpc.invalid: ", true, 40))
+        << wnd.StatusText().toStdString();
+    EXPECT_GT(wnd.StatusText().size(), QString("Service Control Manager error on nosuchpc.invalid: ").size());
+    EXPECT_FALSE(wnd.BtnSrvStart->isEnabled());
+    EXPECT_FALSE(wnd.BtnSrvStop->isEnabled());
+    EXPECT_FALSE(wnd.BtnConfigure->isEnabled());
+    EXPECT_FALSE(Console.LedLit(wnd.ServicePanel));
+
+    Console.Close();
+    const std::string settings = ReadTextFile(Console.Path("ferrix_cfg.ini"));
+    EXPECT_NE(settings.find("RemotePC=nosuchpc.invalid"), std::string::npos) << settings;
+}
