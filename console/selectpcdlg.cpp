@@ -127,6 +127,8 @@ bool BrowseForComputer(QWidget* owner, const std::string& title, std::string& na
     auto* rows = new QVBoxLayout(&browser);
     rows->addWidget(list);
     rows->addWidget(buttons);
+    // A list with the focus makes its first row current; nothing is chosen until the user picks.
+    buttons->button(QDialogButtonBox::Cancel)->setFocus();
     if (browser.exec() != QDialog::Accepted || list->currentItem() == nullptr)
         return false;
     name = list->currentItem()->text().toStdString();

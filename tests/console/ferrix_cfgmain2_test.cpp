@@ -1,0 +1,238 @@
+// The transport service's window: its names and captions, the console settings file, the command
+// line, the account rule and the Parameters command against a scripted settings pipe.
+#include "console/ferrix_cfgmain2.h"
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <tuple>
+#include <sys/stat.h>
+#include "consolekit.h"
+#include "foundation/inifile.h"
+#include "foundation/trcnst.h"
+#include "pipekit.h"
+#include "scriptedpipe.h"
+#include "platform/files/findfile.h"
+#include "testkit.h"
+
+namespace {
+
+class MainWndTest : public testing::Test {
+protected:
+    std::unique_ptr<TMainWnd> NewWindow()
+    {
+        auto window = std::make_unique<TMainWnd>(nullptr, ProgramDir.Path());
+        window->TmrMain->stop();
+        return window;
+    }
+    std::string SettingsFile() const { return ProgramDir / "ferrix_cfg.ini"; }
+
+    PipeDirectory Pipes;
+    TempDir ProgramDir;
+};
+
+TEST_F(MainWndTest, NamesCaptionsAndHints)
+{
+    auto window = std::make_unique<TMainWnd>(nullptr, ProgramDir.Path());
+    TMainWnd& w = *window;
+    EXPECT_TRUE(w.TmrMain->isActive());
+    EXPECT_EQ(w.TmrMain->interval(), 500);
+    EXPECT_EQ(w.SettingsIniName, "ferrix_cfg.ini");
+    EXPECT_EQ(w.ServiceName, "TransportSvc2");
+    EXPECT_EQ(w.LocalConfigName, "ferrix_local.ini");
+    EXPECT_EQ(w.InfoPipeName, "TrSvc2Info");
+    EXPECT_EQ(w.ControlPipeName, "TrSvc2Control");
+    EXPECT_EQ(w.GetPipePrefix(), "\\\\.\\pipe\\");
+    EXPECT_EQ(w.windowTitle(), "Sending files");
+    EXPECT_EQ(w.LabPc->text(), "Control Transport Service running on");
+    EXPECT_EQ(w.StPcDisplayName->text(), "this PC");
+    EXPECT_TRUE(w.StPcDisplayName->font().bold());
+    EXPECT_EQ(w.PgcMain->currentWidget(), w.TsHardware);
+    EXPECT_EQ(w.PgcMain->tabText(w.PgcMain->indexOf(w.TsHardware)), "Sending files");
+    EXPECT_EQ(w.PgcMain->tabText(w.PgcMain->indexOf(w.TsStatistics)), "Statistics");
+    const std::vector<std::pair<QLabel*, const char*>> captions = {
+        {w.LabLastFileOk, "Last file processed successfully"}, {w.LabLastFileBad, "Last file processed with errors"},
+        {w.LabLastGroup, "Last file check"}, {w.LabFileCheckAt, "Next file check"}, {w.LabLastEvtTime, "Last event"},
+        {w.LabLastErrTime, "Last error"}, {w.LabVersion, "Service version:"}, {w.LabStartedAt, "Started at:"},
+        {w.LabConns, "Successful connections:"}, {w.LabConErrors, "Connetion errors:"},
+        {w.LabReq, "Requests received:"}, {w.LabReqBytes, "Bytes received:"}, {w.LabAns, "Answers sent:"},
+        {w.LabAnsBytes, "Bytes sent:"}, {w.LabWriteErr, "Write errors:"}};
+    for (const auto& [label, text] : captions)
+        EXPECT_EQ(label->text(), text);
+    const std::vector<std::tuple<QPushButton*, const char*, const char*>> buttons = {
+        {w.BtnPC, "Switch to another PC", "Select PC where the service is running"},
+        {w.BtnConfigure, "Parameters", "Change Centralization parameters on specified PC"},
+        {w.BtnSrvStart, "Start service", "Start Centralization Service on specified PC"},
+        {w.BtnSrvStop, "Stop service", "Stop Centralization Service on specified PC"},
+        {w.BtnClose, "Close", ""}};
+    for (const auto& [button, text, hint] : buttons) {
+        EXPECT_EQ(button->text(), text);
+        EXPECT_EQ(button->toolTip(), hint);
+    }
+    // The buttons from the left: start, stop, parameters, close.
+    w.show();
+    EXPECT_LT(w.BtnSrvStart->x(), w.BtnSrvStop->x());
+    EXPECT_LT(w.BtnSrvStop->x(), w.BtnConfigure->x());
+    EXPECT_LT(w.BtnConfigure->x(), w.BtnClose->x());
+    // The status bar: "Service", its LED, "Busy", its LED, the status text taking the rest.
+    EXPECT_EQ(w.SbMainPanels[0]->text(), "Service");
+    EXPECT_EQ(w.SbMainPanels[2]->text(), "Busy");
+    EXPECT_TRUE(w.SbMainPanels[0]->alignment() & Qt::AlignRight);
+    EXPECT_EQ(w.ServicePanel, w.SbMainPanels[1]);
+    EXPECT_EQ(w.BusyPanel, w.SbMainPanels[3]);
+    EXPECT_EQ(w.StatusPanel, w.SbMainPanels[4]);
+    for (size_t i = 1; i < 5; ++i)
+        EXPECT_LT(w.SbMainPanels[i - 1]->x(), w.SbMainPanels[i]->x());
+    EXPECT_GT(w.StatusPanel->width(), w.SbMain->width() / 2);
+}
+
+TEST_F(MainWndTest, AWindowOfTheBaseClassKeepsItsGenericNames)
+{
+    TSvcWndBase w(nullptr, ProgramDir.Path());
+    w.InfoPipeName = "MyInfo";
+    w.FormCreate();
+    EXPECT_EQ(w.windowTitle(), "Centralization Service configuration & statistics");
+    EXPECT_EQ(w.PgcMain->tabText(w.PgcMain->indexOf(w.TsHardware)), "Operations with data files");
+    EXPECT_EQ(w.SettingsIniName, "svc_cfg.ini");
+    EXPECT_EQ(w.ServiceName, "ServiceSvc");
+    EXPECT_EQ(w.LocalConfigName, "cfg_local.ini");
+    EXPECT_EQ(w.InfoPipeName, "MyInfo");
+    EXPECT_EQ(w.ControlPipeName, "SvcControl");
+    ASSERT_TRUE(w.DlgClass);
+    ASSERT_TRUE(w.ConfigClass);
+    EXPECT_EQ(dynamic_cast<TTransportConfig*>(w.ConfigClass().get()), nullptr);
+    EXPECT_TRUE(FileExists(ProgramDir / "svc_cfg.ini"));
+}
+
+TEST_F(MainWndTest, TheSettingsFileIsMadeAtStartAndHoldsThePcAfterClose)
+{
+    ASSERT_FALSE(FileExists(SettingsFile()));
+    {
+        auto window = NewWindow();
+        EXPECT_TRUE(FileExists(SettingsFile()));
+        EXPECT_EQ(ReadTextFile(SettingsFile()), "");
+        window->SetPcName("shop-17");  // switching alone does not write the file
+        EXPECT_EQ(ReadTextFile(SettingsFile()), "");
+    }
+    EXPECT_EQ(TMemIniFile(SettingsFile()).ReadString("General", "RemotePC", "none"), "shop-17");
+    // The next start watches that PC; other lines of the file stay.
+    WriteTextFile(SettingsFile(), "; console\n[general]\nremotepc=shop-18\nOther=1\n");
+    {
+        auto window = NewWindow();
+        EXPECT_EQ(window->PcName, "shop-18");
+        EXPECT_EQ(window->StPcDisplayName->text(), "shop-18");
+        window->SetPcName("");
+        EXPECT_EQ(window->StPcDisplayName->text(), "this PC");
+    }
+    EXPECT_EQ(ReadTextFile(SettingsFile()), "; console\n[general]\nRemotePC=\nOther=1\n");
+}
+
+TEST_F(MainWndTest, ASettingsFileThatCannotBeWrittenIsReportedAndTheWindowStillOpens)
+{
+    ASSERT_EQ(::mkdir(SettingsFile().c_str(), 0755), 0);
+    QString text;
+    AnswerNextBox(&text);
+    auto window = std::make_unique<TMainWnd>(nullptr, ProgramDir.Path());
+    EXPECT_TRUE(WaitForEvents([&] { return !text.isEmpty(); }));
+    EXPECT_TRUE(text.contains("ferrix_cfg.ini")) << text.toStdString();
+    EXPECT_EQ(window->ServiceName, "TransportSvc2");
+    window.reset();  // the failed save at exit is ignored
+}
+
+TEST_F(MainWndTest, TheConfigSwitch)
+{
+    auto window = NewWindow();
+    const std::vector<std::pair<QString, bool>> cases = {
+        {"-config", true}, {"/CONFIG", true}, {"-CoNfIg", true}, {"CONFIG", false}, {"-", false},
+        {"/", false},      {"-CONFIGX", false}, {"--config", false}, {"", false}, {"/config ", false}};
+    for (const auto& [argument, expected] : cases) {
+        EXPECT_EQ(IsConfigSwitch(argument), expected) << argument.toStdString();
+        window->AutoConfigure = false;
+        window->ParseCommandLine(QStringList{"other", argument});
+        EXPECT_EQ(window->AutoConfigure, expected) << argument.toStdString();
+    }
+    // The program's own arguments hold no switch here.
+    window->AutoConfigure = false;
+    window->ParseCommandLine();
+    EXPECT_FALSE(window->AutoConfigure);
+}
+
+TEST(ServiceAccount, ChosenFromTheTransportAndTheUser)
+{
+    struct TCase {
+        uint8_t Transport;
+        std::string User, Password, Account, AccountPassword;
+    };
+    const std::string long70(70, 'p');
+    const std::vector<TCase> cases = {
+        {TRANSPORT_FTP, "ftpuser", "secret", ".\\LocalSystem", ""},
+        {TRANSPORT_COPY, "", "secret", ".\\LocalSystem", ""},
+        {TRANSPORT_COPY, ".\\localsystem", "secret", ".\\LocalSystem", ""},
+        {TRANSPORT_COPY, ".\\LOCALSYSTEM", "", ".\\LocalSystem", ""},
+        {TRANSPORT_COPY, "shop\\copier", "secret", "shop\\copier", "secret"},
+        {TRANSPORT_COPY, "copier", long70, "copier", long70.substr(0, 64)},
+        {7, "copier", "secret", ".\\LocalSystem", ""},
+    };
+    for (const TCase& c : cases) {
+        TTransportConfig config;
+        config.Transport = c.Transport;
+        config.Username = c.User;
+        config.Password = c.Password;
+        std::string account = "x", password = "x";
+        ChooseServiceAccount(config, account, password);
+        EXPECT_EQ(account, c.Account) << c.User;
+        EXPECT_EQ(password, c.AccountPassword) << c.User;
+    }
+}
+
+TEST_F(MainWndTest, ParametersFetchEditAndSendOverTheSettingsPipe)
+{
+    ScriptedPipeServer server("TrSvc2Control");
+    auto window = NewWindow();
+    const std::string settings = "[General]\r\nTimeBetweenActions=120\r\n";
+    server.SetAnswer(AnswerHeader("ANSGETCONFIG", 0, settings.size()) + settings);
+    // Cancel: the copy is fetched, nothing is sent.
+    std::string dialogFile;
+    AnswerNextModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<TBaseSvcConfigDlg*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        dialogFile = dialog->IniFileName;
+        EXPECT_EQ(window->StatusText(), "retrieving configuration from this PC...");
+        dialog->reject();
+    });
+    window->ConfigureService();
+    EXPECT_EQ(dialogFile, ProgramDir / "ferrix_local.ini");
+    EXPECT_EQ(ReadTextFile(dialogFile), settings);
+    EXPECT_EQ(server.Requests(), std::vector<std::string>{PipeMessage("REQGETCONFIG")});
+
+    // OK: the edited copy goes back; without service handles nothing is restarted.
+    AnswerNextModal([&](QWidget* modal) {
+        WriteTextFile(dialogFile, "[General]\r\nTimeBetweenActions=300\r\n");
+        server.SetAnswer(AnswerHeader("ANSSETCONFIG", 0, 0));
+        qobject_cast<QDialog*>(modal)->accept();
+    });
+    window->ConfigureService();
+    const std::vector<std::string> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[1], PipeMessage("REQGETCONFIG"));
+    const std::string edited = "[General]\r\nTimeBetweenActions=300\r\n";
+    EXPECT_EQ(requests[2], AnswerHeader("REQSETCONFIG", 0, edited.size()) + edited);
+    EXPECT_EQ(window->StatusText(), "sending new configuration to this PC...");
+}
+
+TEST_F(MainWndTest, AFailedFetchEndsTheParametersCommandWithItsMessage)
+{
+    auto window = NewWindow();
+    try {
+        window->ConfigureService();
+        ADD_FAILURE() << "no error";
+    } catch (const Exception& error) {
+        EXPECT_EQ(window->StatusText().toStdString(), error.Message());
+        EXPECT_FALSE(error.Message().empty());
+    }
+    EXPECT_FALSE(FileExists(ProgramDir / "ferrix_local.ini"));
+}
+
+}  // namespace
