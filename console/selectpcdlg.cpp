@@ -21,6 +21,7 @@
 namespace {
 
 constexpr const char* SelectPcHint = "Select PC where the service is running";
+constexpr int PromptWidth = 360;
 
 // The hourglass while the list of computers is gathered; restored whatever happens.
 class TWaitCursor {
@@ -57,7 +58,6 @@ TSelectPcDlg::TSelectPcDlg(QWidget* owner) : QDialog(owner)
 void TSelectPcDlg::BuildLayout()
 {
     LabPrompt->setWordWrap(true);
-    LabPrompt->setFixedSize(320, 48);
     BtnPc->setIcon(style()->standardIcon(QStyle::SP_ComputerIcon));
     BtnPc->setAutoRaise(true);
     BtnOK->setDefault(true);
@@ -92,6 +92,7 @@ void TSelectPcDlg::FormCreate()
     BtnPc->setToolTip(SelectPcHint);
     BtnOK->setText("OK");
     BtnCancel->setText("Cancel");
+    LabPrompt->setFixedSize(PromptWidth, LabPrompt->heightForWidth(PromptWidth));
 }
 
 std::string TSelectPcDlg::GetPcName() const { return EdPc->text().toStdString(); }
