@@ -3,6 +3,7 @@
 // Parameters command with its restart, as the user sees them.
 #include <QApplication>
 #include <QLocale>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
@@ -294,4 +295,28 @@ TEST_F(ConsoleLocal, FailedSendIsShownAndTheServiceIsRestartedAllTheSame)
     EXPECT_EQ(Svc->Property("ActiveState"), "active");
     // The edited local copy stays as the dialog saved it.
     EXPECT_NE(ReadTextFile(Console.Path("ferrix_local.ini")).find("TimeBetweenActions=300"), std::string::npos);
+}
+
+TEST_F(ConsoleLocal, StartThatFailsShowsTheFailureAndKeepsThePendingText)
+{
+    Svc->Install();
+    // A copy of the service in the foreground holds the pipes: the unit's start fails.
+    Svc->Run->Start();
+    ASSERT_TRUE(WaitFor([] { return CallPipe("TrSvc2Info", PipeMessage("REQGETSTATS")).Ok; })) << Svc->Run->Log();
+    TMainWnd& wnd = Console.Open();
+    ASSERT_TRUE(Console.WaitForStatus("Service stopped"));
+    ASSERT_TRUE(WaitForEvents([&] { return wnd.BtnSrvStart->isEnabled(); }));
+
+    QString text;
+    int icon = 0;
+    AnswerNextBox(&text, QMessageBox::Ok, &icon);
+    TPaintedTexts texts(wnd.StatusPanel);
+    wnd.BtnSrvStart->click();
+    EXPECT_EQ(text, "Failed to start service");
+    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_EQ(Svc->Property("ActiveState"), "failed");
+    // The pending text until a tick (running also while the box is open) shows the state again.
+    EXPECT_TRUE(texts.InOrder({"Service starting..."})) << texts.Texts().join('|').toStdString();
+    EXPECT_TRUE(Console.WaitForStatus("Service stopped"));
+    EXPECT_EQ(Svc->Run->Stop(), 0);
 }
