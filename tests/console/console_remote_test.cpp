@@ -70,7 +70,7 @@ TEST_F(ConsoleRemote, WatchesAndReconfiguresTheServiceOfAnotherPcAndKeepsAPcThat
     TPaintedTexts texts(wnd.StatusPanel);
     wnd.BtnConfigure->click();
     EXPECT_TRUE(texts.InOrder({"retrieving configuration from otherpc...", "sending new configuration to otherpc...",
-                               "Service stopping...", "Service starting..."}))
+                               "Service stopping...", "Changing service configuration...", "Service starting..."}))
         << texts.Texts().join('|').toStdString();
     EXPECT_EQ(wnd.StatusText(), "Service is running");
     const std::string ini = ReadTextFile(Svc->IniPath());
