@@ -1,5 +1,6 @@
 #include "console/svcctrl.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "base/sysutils.h"
