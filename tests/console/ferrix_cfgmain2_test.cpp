@@ -142,7 +142,8 @@ TEST_F(MainWndTest, ASettingsFileThatCannotBeWrittenIsReportedAndTheWindowStillO
     auto window = std::make_unique<TMainWnd>(nullptr, ProgramDir.Path());
     EXPECT_TRUE(WaitForEvents([&] { return !text.isEmpty(); }));
     EXPECT_TRUE(text.contains("ferrix_cfg.ini")) << text.toStdString();
-    EXPECT_EQ(window->ServiceName, "TransportSvc2");
+    EXPECT_EQ(window->windowTitle(), "Sending files");
+    EXPECT_EQ(window->PcName, "");
     window.reset();  // the failed save at exit is ignored
 }
 
