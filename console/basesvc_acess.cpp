@@ -276,7 +276,8 @@ void TSvcWndBase::FormCreate()
         DlgClass = DlgClassOf<TBaseSvcConfigDlg>();
     if (!ConfigClass)
         ConfigClass = ConfigClassOf<TBaseFtConfig>();
-    LoadSettings(SettingsIniPath());
+    // A settings file that cannot be written is reported; the window is made all the same.
+    ferrix::RunHandler([this] { LoadSettings(SettingsIniPath()); });
     ParseCommandLine();
 }
 

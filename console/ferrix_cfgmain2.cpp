@@ -13,8 +13,6 @@ constexpr size_t MaxAccountPassword = 64;
 
 TMainWnd::TMainWnd(QWidget* parent, const std::string& programDir) : TSvcWndBase(parent, programDir)
 {
-    // A failure of the start-up (the console settings file cannot be written) is shown; the window
-    // opens all the same.
     ferrix::RunHandler([this] { FormCreate(); });
 }
 

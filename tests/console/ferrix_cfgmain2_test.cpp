@@ -2,6 +2,7 @@
 // line, the account rule and the Parameters command against a scripted settings pipe.
 #include "console/ferrix_cfgmain2.h"
 #include <QMessageBox>
+#include <QSpinBox>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -9,13 +10,17 @@
 #include <gtest/gtest.h>
 #include <tuple>
 #include <sys/stat.h>
+#include "console/application.h"
 #include "consolekit.h"
+#include "consolewindow.h"
+#include "ferrixunit.h"
 #include "foundation/inifile.h"
 #include "foundation/trcnst.h"
 #include "pipekit.h"
 #include "scriptedpipe.h"
 #include "platform/files/findfile.h"
 #include "testkit.h"
+#include "testuser.h"
 
 namespace {
 
@@ -137,7 +142,8 @@ TEST_F(MainWndTest, ASettingsFileThatCannotBeWrittenIsReportedAndTheWindowStillO
     auto window = std::make_unique<TMainWnd>(nullptr, ProgramDir.Path());
     EXPECT_TRUE(WaitForEvents([&] { return !text.isEmpty(); }));
     EXPECT_TRUE(text.contains("ferrix_cfg.ini")) << text.toStdString();
-    EXPECT_EQ(window->ServiceName, "TransportSvc2");
+    EXPECT_EQ(window->windowTitle(), "Sending files");
+    EXPECT_EQ(window->PcName, "");
     window.reset();  // the failed save at exit is ignored
 }
 
@@ -233,6 +239,92 @@ TEST_F(MainWndTest, AFailedFetchEndsTheParametersCommandWithItsMessage)
         EXPECT_FALSE(error.Message().empty());
     }
     EXPECT_FALSE(FileExists(ProgramDir / "ferrix_local.ini"));
+}
+
+}  // namespace
+
+namespace {
+
+// The real ferrix2 as a unit of a real user manager, stopped by someone else while the settings
+// dialog is open: the send fails, and the console asks before it starts the service again.
+class StoppedWhileEditing : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string why = TFerrix2Unit::Unavailable();
+        if (!why.empty())
+            GTEST_SKIP() << why;
+        Svc = std::make_unique<TFerrix2Unit>(FERRIX2_PROGRAM);
+        User = std::make_unique<TTestUser>("cfgm");
+        Svc->HandProgramTo(*User);
+        Ferrix2Settings settings;
+        settings.TrackDirectory = Svc->Shop;
+        settings.Destination0 = Svc->Run->Path("dest0");
+        settings.Username = User->Name();
+        Svc->Run->WriteIni(Ferrix2Ini(settings));
+        Svc->Install();
+        Svc->PipesInRuntimeDirectory();
+        Svc->Systemctl("start");
+        Console.Open();
+        ASSERT_TRUE(Console.WaitForStatistics()) << Console->StatusText().toStdString();
+    }
+    void TearDown() override
+    {
+        Console.Close();
+        Svc.reset();
+        User.reset();
+    }
+    // Runs the Parameters command; the service is stopped while the dialog is open, and the
+    // question to start it is answered with the button. Returns the texts of the two boxes.
+    std::pair<QString, QString> ConfigureWhileStopped(int button)
+    {
+        auto texts = std::make_shared<std::pair<QString, QString>>();
+        auto icon = std::make_shared<int>(0);
+        AnswerNextModal([this, texts, icon, button](QWidget* modal) {
+            auto* dialog = qobject_cast<TBaseSvcConfigDlg*>(modal);
+            if (dialog == nullptr) {
+                ADD_FAILURE() << "expected the settings dialog, found " << modal->metaObject()->className();
+                qobject_cast<QDialog*>(modal)->reject();
+                return;
+            }
+            Svc->Systemctl("stop");
+            AnswerNextModal([texts, icon, button](QWidget* box) {
+                texts->first = qobject_cast<QMessageBox*>(box)->text();
+                AnswerNextBox(&texts->second, button, icon.get());
+                qobject_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+            });
+            dialog->BtnOK->click();
+        });
+        ferrix::RunHandler([this] { Console->BtnConfigureClick(); });
+        EXPECT_EQ(*icon, QMessageBox::Question);
+        return *texts;
+    }
+
+    std::unique_ptr<TFerrix2Unit> Svc;
+    std::unique_ptr<TTestUser> User;
+    TConsoleWindow Console;
+};
+
+TEST_F(StoppedWhileEditing, NoLeavesTheServiceStoppedWithItsAccountAndYesStartsItUnderTheNewOne)
+{
+    const auto [sendError, question] = ConfigureWhileStopped(QMessageBox::No);
+    EXPECT_FALSE(sendError.isEmpty());
+    EXPECT_EQ(Console->StatusText(), sendError);
+    EXPECT_EQ(question, "Service is not running.\nDo you want to start it now?");
+    EXPECT_EQ(Svc->Property("ActiveState"), "inactive");
+    EXPECT_EQ(Svc->Property("User"), "");
+    ASSERT_TRUE(WaitForEvents([&] { return Console->StatusText() == "Service stopped"; }));
+
+    Svc->Systemctl("start");
+    ASSERT_TRUE(Console.WaitForStatistics()) << Console->StatusText().toStdString();
+
+    const auto [sendErrorAgain, questionAgain] = ConfigureWhileStopped(QMessageBox::Yes);
+    EXPECT_EQ(sendErrorAgain, sendError);
+    EXPECT_EQ(questionAgain, question);
+    EXPECT_EQ(Console->StatusText(), "Service is running");
+    EXPECT_EQ(Svc->Property("ActiveState"), "active");
+    EXPECT_EQ(Svc->Property("User"), QString::fromStdString(User->Name()).toStdString());
+    EXPECT_EQ(ProcessUid(Svc->MainPid()), static_cast<long>(User->Uid()));
 }
 
 }  // namespace
