@@ -10,6 +10,7 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "console/basesvc_configdlg.h"
@@ -167,6 +168,36 @@ TEST(BaseSvcConfigDlg, AnErrorOfOkIsShownInAnInformationBoxAndTheDialogStaysOpen
     EXPECT_TRUE(openAfterBox);
     EXPECT_EQ(result, QDialog::Rejected);
     EXPECT_EQ(ReadTextFile(dir / "ferrix_local.ini"), original);
+}
+
+TEST(BaseSvcConfigDlg, AFileThatCannotBeWrittenKeepsTheDialogOpenAndANewFileIsPrivate)
+{
+    TempDir dir;
+    const std::string original = SettingsFile(120);
+    WriteTextFile(dir / "ferrix_local.ini", original);
+    chmod((dir / "ferrix_local.ini").c_str(), 0444);
+    auto dialog = OpenDialog(dir / "ferrix_local.ini");
+    dialog->SeFreq->setValue(9);
+    QString text;
+    bool openAfterBox = false;
+    int result = RunModal(*dialog, [&] {
+        AnswerNextBox(&text);
+        dialog->BtnOK->click();
+        openAfterBox = dialog->isVisible();
+        chmod((dir / "ferrix_local.ini").c_str(), 0644);
+        dialog->BtnOK->click();
+    });
+    EXPECT_EQ(text.toStdString(), "Unable to write to " + (dir / "ferrix_local.ini"));
+    EXPECT_TRUE(openAfterBox);
+    EXPECT_EQ(result, QDialog::Accepted);
+    EXPECT_EQ(ReadTextFile(dir / "ferrix_local.ini"), Replaced(original, "TimeBetweenActions=120", "TimeBetweenActions=540"));
+
+    auto fresh = OpenDialog(dir / "new.ini");
+    result = RunModal(*fresh, [&] { fresh->BtnOK->click(); });
+    struct stat st {};
+    ASSERT_EQ(stat((dir / "new.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(result, QDialog::Accepted);
 }
 
 TEST(BaseSvcConfigDlg, BrowseButtonOnlyForThisPcAndTheChosenFolderReplacesTheText)
