@@ -27,6 +27,14 @@ TTestUser::TTestUser(const std::string& tag) : FName("fx" + tag + std::to_string
     FGid = user->pw_gid;
 }
 
+TTestUser::TTestUser(const std::string& tag, const std::string& password) : TTestUser(tag)
+{
+    std::string output;
+    if (RunCaptured({"/bin/sh", "-c", "printf '%s\\n' \"$1\" | /usr/sbin/chpasswd", "sh", FName + ":" + password},
+                    output) != 0)
+        throw std::runtime_error("chpasswd " + FName + " failed: " + output);  // the destructor removes the user
+}
+
 TTestUser::~TTestUser()
 {
     // userdel refuses a user that still runs processes (a session, a service): they end first.

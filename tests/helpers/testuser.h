@@ -1,6 +1,6 @@
 // A user account made for one test and removed with it (useradd / userdel, as root): no home
 // directory, a shell, and an account that is not locked (password "*": no password logon, but SSH
-// keys work).
+// keys work), or one with a known password for logon tests.
 #pragma once
 
 #include <string>
@@ -10,6 +10,8 @@ class TTestUser {
 public:
     // tag: a few letters; the name adds this process's id so that parallel tests do not meet.
     explicit TTestUser(const std::string& tag);
+    // The same user with a password set by chpasswd, so that a PAM logon with it succeeds.
+    TTestUser(const std::string& tag, const std::string& password);
     ~TTestUser();
     TTestUser(const TTestUser&) = delete;
     TTestUser& operator=(const TTestUser&) = delete;
