@@ -49,6 +49,26 @@ int RunModal(QDialog& dialog, const std::function<void()>& action)
     return dialog.exec();
 }
 
+// Makes dir the current directory while it lives; the old one comes back also when a test fails.
+class TCurrentDirectory {
+public:
+    explicit TCurrentDirectory(const std::string& dir)
+    {
+        Saved = getcwd(Previous, sizeof Previous) != nullptr && chdir(dir.c_str()) == 0;
+    }
+    ~TCurrentDirectory()
+    {
+        if (Saved && chdir(Previous) != 0)
+            ADD_FAILURE() << "cannot return to " << Previous;
+    }
+    TCurrentDirectory(const TCurrentDirectory&) = delete;
+    TCurrentDirectory& operator=(const TCurrentDirectory&) = delete;
+    bool Saved = false;
+
+private:
+    char Previous[4096] = {};
+};
+
 // Refuses every OK, or raises, and counts its calls.
 class TRefusingDlg : public TBaseSvcConfigDlg {
 public:
@@ -230,9 +250,8 @@ TEST(BaseSvcConfigDlg, BrowseButtonOnlyForThisPcAndTheChosenFolderReplacesTheTex
 TEST(BaseSvcConfigDlg, AnEmptyFileNameMeansCfgLocalIniInTheCurrentDirectory)
 {
     TempDir dir;
-    char previous[4096];
-    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-    ASSERT_EQ(chdir(dir.Path().c_str()), 0);
+    TCurrentDirectory current(dir.Path());
+    ASSERT_TRUE(current.Saved);
     WriteTextFile(dir / "cfg_local.ini", "[General]\nTimeBetweenActions=1200\n");
     auto dialog = OpenDialog("");
     const int shown = dialog->SeFreq->value();
@@ -240,7 +259,6 @@ TEST(BaseSvcConfigDlg, AnEmptyFileNameMeansCfgLocalIniInTheCurrentDirectory)
     const int result = RunModal(*dialog, [&] { dialog->BtnOK->click(); });
     TBaseFtConfig saved;
     saved.LoadFromFile(dir / "cfg_local.ini");
-    ASSERT_EQ(chdir(previous), 0);
     EXPECT_EQ(dialog->IniFileName, "cfg_local.ini");
     EXPECT_EQ(shown, 20);
     EXPECT_EQ(result, QDialog::Accepted);
