@@ -13,10 +13,15 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cerrno>
+#include <sys/stat.h>
 
 #include "console/application.h"
 #include "console/formpos.h"
 #include "console/selectpcdlg.h"
+#include "foundation/inifile.h"
+#include "platform/files/filecontent.h"
+#include "platform/files/findfile.h"
 
 namespace {
 
@@ -27,6 +32,23 @@ void ShowInformation(QWidget* owner, const std::exception& error)
     QMessageBox box(QMessageBox::Information, ApplicationTitle, QString::fromUtf8(error.what()), QMessageBox::Ok,
                     owner);
     box.exec();
+}
+
+// Writes the settings into the file, keeping its other keys and sections; raises
+// EIniFileException("Unable to write to <file>") when the file cannot be written. The file holds
+// passwords: one that does not exist yet is made readable by its owner only.
+void SaveSettingsFile(const TBaseFtConfig& config, const std::string& path)
+{
+    const std::string local = ferrix::LocalPath(path);
+    struct stat st {};
+    if (stat(local.c_str(), &st) != 0 && errno == ENOENT) {
+        ferrix::TReplaceOptions ownerOnly;
+        ownerOnly.NewFileMode = 0600;
+        ferrix::ReplaceFileContent(local, "", 0, ownerOnly);  // a failure shows in the write below
+    }
+    TMemIniFile ini(path);
+    config.SaveToIni(ini);
+    ini.UpdateFile();
 }
 
 }  // namespace
@@ -154,7 +176,9 @@ void TBaseSvcConfigDlg::BtnOKClick()
         Validate(*Config, refuse);
         if (refuse)
             return;
-        Config->SaveToFile(IniFileName);
+        // A failed save is shown like a refused value: OK must never stand for a file that was
+        // not written, since the caller sends that file to the service.
+        SaveSettingsFile(*Config, IniFileName);
         accept();
     } catch (const std::exception& error) {
         ShowInformation(this, error);

@@ -43,7 +43,8 @@ public:
     virtual void FormCreate();
 
     // OK: stores the controls into Config, asks Validate and saves the file, then closes with
-    // Accepted; a refusal keeps the dialog open, an error is shown in an information box.
+    // Accepted; a refusal keeps the dialog open, an error (a file that cannot be written too) is
+    // shown in an information box and keeps it open. A new file is readable by its owner only.
     void BtnOKClick();
     // Lets the user pick the tracked directory.
     void BtnBrowseDirClick();

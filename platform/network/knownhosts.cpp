@@ -91,6 +91,8 @@ bool IsHostPattern(const std::string& name)
 
 std::vector<std::string> IncludedFiles(const std::string& pattern, const std::string& includeDir)
 {
+    if (pattern.empty())
+        return {};
     std::string path = pattern;
     if (path.rfind("~/", 0) == 0)
         path = HomeDirectory() + path.substr(1);

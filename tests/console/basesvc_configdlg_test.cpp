@@ -10,6 +10,7 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "console/basesvc_configdlg.h"
@@ -47,6 +48,26 @@ int RunModal(QDialog& dialog, const std::function<void()>& action)
     AnswerNextModal([action](QWidget*) { action(); });
     return dialog.exec();
 }
+
+// Makes dir the current directory while it lives; the old one comes back also when a test fails.
+class TCurrentDirectory {
+public:
+    explicit TCurrentDirectory(const std::string& dir)
+    {
+        Saved = getcwd(Previous, sizeof Previous) != nullptr && chdir(dir.c_str()) == 0;
+    }
+    ~TCurrentDirectory()
+    {
+        if (Saved && chdir(Previous) != 0)
+            ADD_FAILURE() << "cannot return to " << Previous;
+    }
+    TCurrentDirectory(const TCurrentDirectory&) = delete;
+    TCurrentDirectory& operator=(const TCurrentDirectory&) = delete;
+    bool Saved = false;
+
+private:
+    char Previous[4096] = {};
+};
 
 // Refuses every OK, or raises, and counts its calls.
 class TRefusingDlg : public TBaseSvcConfigDlg {
@@ -169,6 +190,36 @@ TEST(BaseSvcConfigDlg, AnErrorOfOkIsShownInAnInformationBoxAndTheDialogStaysOpen
     EXPECT_EQ(ReadTextFile(dir / "ferrix_local.ini"), original);
 }
 
+TEST(BaseSvcConfigDlg, AFileThatCannotBeWrittenKeepsTheDialogOpenAndANewFileIsPrivate)
+{
+    TempDir dir;
+    const std::string original = SettingsFile(120);
+    WriteTextFile(dir / "ferrix_local.ini", original);
+    chmod((dir / "ferrix_local.ini").c_str(), 0444);
+    auto dialog = OpenDialog(dir / "ferrix_local.ini");
+    dialog->SeFreq->setValue(9);
+    QString text;
+    bool openAfterBox = false;
+    int result = RunModal(*dialog, [&] {
+        AnswerNextBox(&text);
+        dialog->BtnOK->click();
+        openAfterBox = dialog->isVisible();
+        chmod((dir / "ferrix_local.ini").c_str(), 0644);
+        dialog->BtnOK->click();
+    });
+    EXPECT_EQ(text.toStdString(), "Unable to write to " + (dir / "ferrix_local.ini"));
+    EXPECT_TRUE(openAfterBox);
+    EXPECT_EQ(result, QDialog::Accepted);
+    EXPECT_EQ(ReadTextFile(dir / "ferrix_local.ini"), Replaced(original, "TimeBetweenActions=120", "TimeBetweenActions=540"));
+
+    auto fresh = OpenDialog(dir / "new.ini");
+    result = RunModal(*fresh, [&] { fresh->BtnOK->click(); });
+    struct stat st {};
+    ASSERT_EQ(stat((dir / "new.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(result, QDialog::Accepted);
+}
+
 TEST(BaseSvcConfigDlg, BrowseButtonOnlyForThisPcAndTheChosenFolderReplacesTheText)
 {
     TempDir dir;
@@ -199,9 +250,8 @@ TEST(BaseSvcConfigDlg, BrowseButtonOnlyForThisPcAndTheChosenFolderReplacesTheTex
 TEST(BaseSvcConfigDlg, AnEmptyFileNameMeansCfgLocalIniInTheCurrentDirectory)
 {
     TempDir dir;
-    char previous[4096];
-    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-    ASSERT_EQ(chdir(dir.Path().c_str()), 0);
+    TCurrentDirectory current(dir.Path());
+    ASSERT_TRUE(current.Saved);
     WriteTextFile(dir / "cfg_local.ini", "[General]\nTimeBetweenActions=1200\n");
     auto dialog = OpenDialog("");
     const int shown = dialog->SeFreq->value();
@@ -209,7 +259,6 @@ TEST(BaseSvcConfigDlg, AnEmptyFileNameMeansCfgLocalIniInTheCurrentDirectory)
     const int result = RunModal(*dialog, [&] { dialog->BtnOK->click(); });
     TBaseFtConfig saved;
     saved.LoadFromFile(dir / "cfg_local.ini");
-    ASSERT_EQ(chdir(previous), 0);
     EXPECT_EQ(dialog->IniFileName, "cfg_local.ini");
     EXPECT_EQ(shown, 20);
     EXPECT_EQ(result, QDialog::Accepted);

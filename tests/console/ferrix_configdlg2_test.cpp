@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTextEdit>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -16,6 +17,8 @@
 #include <optional>
 #include <gtest/gtest.h>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
 #include "console/ferrix_configdlg2.h"
 #include "console/ferrix_conntest.h"
@@ -63,6 +66,26 @@ public:
         return false;
     }
     int Shown = 0;
+};
+
+// Makes dir the current directory while it lives; the old one comes back also when a test fails.
+class TCurrentDirectory {
+public:
+    explicit TCurrentDirectory(const std::string& dir)
+    {
+        Saved = getcwd(Previous, sizeof Previous) != nullptr && chdir(dir.c_str()) == 0;
+    }
+    ~TCurrentDirectory()
+    {
+        if (Saved && chdir(Previous) != 0)
+            ADD_FAILURE() << "cannot return to " << Previous;
+    }
+    TCurrentDirectory(const TCurrentDirectory&) = delete;
+    TCurrentDirectory& operator=(const TCurrentDirectory&) = delete;
+    bool Saved = false;
+
+private:
+    char Previous[4096] = {};
 };
 
 // A settings file and a phonebook with two dial-up entries, both in a directory of the test.
@@ -139,11 +162,11 @@ protected:
 
 TEST(CheckShopName, BlanksGoAndOnlyPrintableAsciiIsAccepted)
 {
-    EXPECT_EQ(CheckShopName(" Shop 12 b "), "SHOP12B");
+    EXPECT_EQ(CheckShopName(" Shop 12 b~!"), "SHOP12B~!");
     EXPECT_EQ(MessageOf([] { CheckShopName("   "); }), Chain);
+    // The name in the message is the one without blanks.
     EXPECT_EQ(MessageOf([] { CheckShopName("Ca fé"); }), "Mauvais charactère 'é' dans le nom du magasin Café");
-    EXPECT_EQ(MessageOf([] { CheckShopName("a\tb"); }), "Mauvais charactère '\t' dans le nom du magasin a\tb");
-    EXPECT_EQ(MessageOf([] { CheckShopName("x~\x7f"); }), "Mauvais charactère '\x7f' dans le nom du magasin x~\x7f");
+    EXPECT_EQ(MessageOf([] { CheckShopName("x\x7f"); }), "Mauvais charactère '\x7f' dans le nom du magasin x\x7f");
 }
 
 TEST(NormalizeConfig, FtpChainShopPasswordAndDestination)
@@ -441,32 +464,44 @@ TEST_F(TransportDialog, TestWithARefusedValueShowsTheErrorAndOpensNoTest)
     EXPECT_EQ(ReadTextFile(Path()), Original);
 }
 
-TEST_F(TransportDialog, TestRunsOnATemporaryCopyOfTheControls)
+TEST_F(TransportDialog, TestRunsTheConnectivityTestOnTheValuesAsEntered)
 {
-    TTransportConfig settings;
-    settings.Username = "bob";
-    settings.Password = "pw";
+    TTransportConfig settings;  // COPY under the console's own account
     auto dialog = Open(settings);
+    MakeDirWithFiles(Dir / "central", {});
+    MakeDirWithFiles(Dir / "cwd", {});
     dialog->EdCentralizationDir->setText("/srv/under-test");
+    dialog->EdDestination->setText(QString::fromStdString(Dir / "central/"));
+    dialog->EdDestDir->setText("MALL17");
     TTestDialogWatch watch;
-    std::string testedUser;
-    std::string testedDirectory;
     const TTransportConfig* tested = nullptr;
+    QString caption;
+    QString report;
     AnswerNextModal([&](QWidget* modal) {
         auto* test = qobject_cast<TConnectionTestDlg*>(modal);
         ASSERT_NE(test, nullptr);
         tested = test->Config;
-        ASSERT_NE(tested, nullptr);
-        testedUser = tested->Username;
-        testedDirectory = tested->GetTrackDirectory(0);
+        // The test runs by itself once the dialog is shown.
+        EXPECT_TRUE(WaitForEvents([&] {
+            return !test->Running && test->windowTitle().contains("central") && test->windowTitle().endsWith("found");
+        }));
+        caption = test->windowTitle();
+        report = test->ReResult->toPlainText();
         test->reject();
     });
-    dialog->BtnTest->click();
+    {
+        TCurrentDirectory sampleFileDir(Dir / "cwd");  // where the test writes its sample file
+        ASSERT_TRUE(sampleFileDir.Saved);
+        dialog->BtnTest->click();
+    }
     EXPECT_EQ(watch.Shown, 1);
     EXPECT_NE(tested, dialog->Config.get());
-    EXPECT_EQ(testedUser, ".\\bob");
-    EXPECT_EQ(testedDirectory, "/srv/under-test");
-    EXPECT_EQ(static_cast<TTransportConfig&>(*dialog->Config).Username, "bob");
+    EXPECT_EQ(caption.toStdString(), "Connectivity test: " + (Dir / "central") + ": no errors found");
+    EXPECT_TRUE(report.contains("Service tracks content of /srv/under-test")) << report.toStdString();
+    EXPECT_TRUE(report.contains("for the user    - .\\LocalSystem")) << report.toStdString();
+    EXPECT_EQ(NamesIn(Dir / "central"), std::vector<std::string>{"MALL17"});
+    // Nothing of the dialog's own settings or of the file changed.
     EXPECT_EQ(dialog->Config->GetTrackDirectory(0), "");
+    EXPECT_EQ(static_cast<TTransportConfig&>(*dialog->Config).Username, "");
     EXPECT_EQ(ReadTextFile(Path()), Original);
 }

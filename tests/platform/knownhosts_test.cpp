@@ -65,6 +65,7 @@ TEST(KnownHosts, SshHostNamesWithoutPatternsFollowingIncludes)
                   "# Host commented-out\n"
                   "Include conf.d/*.conf\n"
                   "Include config\n"  // includes itself: stops at the nesting limit
+                  "Include \"\"\n"
                   "Host alpha beta\n"
                   "host=gamma\n"
                   "HOST\t\"delta\"\n"
