@@ -93,13 +93,16 @@ TEST_F(ServiceWait, StartAndStopReturnOnceThereAndAStoppingUnitIsWaitedFor)
     AddUnit("FerrixSlowStop", "[Service]\nExecStart=/bin/sleep infinity\nExecStop=/bin/sleep 3\n");
     auto manager = OpenSCManagerA("");
 
+    // Running at once or after one wait hint of 1000 ms: no poll more.
+    auto start = Clock::now();
     StartServiceAndWait(*manager, "FerrixPlain");
+    EXPECT_LT(Clock::now() - start, milliseconds(1900));
     EXPECT_EQ(State("FerrixPlain"), "active");
     StopServiceAndWait(*manager, "FerrixPlain");
     EXPECT_EQ(State("FerrixPlain"), "inactive");
 
     StartServiceAndWait(*manager, "FerrixSlowStop");
-    const auto start = Clock::now();
+    start = Clock::now();
     StopServiceAndWait(*manager, "FerrixSlowStop");
     const auto took = Clock::now() - start;
     EXPECT_EQ(State("FerrixSlowStop"), "inactive");
