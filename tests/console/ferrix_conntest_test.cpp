@@ -12,10 +12,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
-#include <sstream>
 #include <sys/fanotify.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "consolekit.h"
@@ -125,22 +123,6 @@ Lines Verbs(const FtpServer& server)
     for (const std::string& command : server.Commands())
         verbs.push_back(command.substr(0, command.find(' ')));
     return verbs;
-}
-
-// The file-system identity of the calling thread.
-long ThreadFsUid()
-{
-    std::ifstream status("/proc/thread-self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("Uid:", 0) == 0) {
-            std::istringstream fields(line.substr(4));
-            long value = -1;
-            for (int i = 0; i < 4; ++i)
-                fields >> value;
-            return value;
-        }
-    return -1;
 }
 
 class ConnTest : public ::testing::Test {
@@ -461,11 +443,7 @@ TEST_F(ConnTestAsUser, WrongPasswordFailsTheLogon)
 void RevertWithoutTheRightToChangeGroups(HANDLE token)
 {
     ImpersonateLoggedOnUser(token);
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2]{};
-    ::syscall(SYS_capget, &header, data);
-    data[0].effective &= ~(1U << CAP_SETGID);
-    ::syscall(SYS_capset, &header, data);
+    SetEffectiveCapability(CAP_SETGID, false);
     ferrix::RevertImpersonation("shopuser");
     std::_Exit(0);
 }
