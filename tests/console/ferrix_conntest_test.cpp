@@ -6,10 +6,8 @@
 #include <QPushButton>
 #include <QTextBlock>
 #include <QTextEdit>
-#include <QTimer>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <sys/fanotify.h>
@@ -89,8 +87,9 @@ TShown RunDialog(const TTransportConfig* config, int runs = 1)
             dlg.BtnBack->click();
         });
         shown.Result = dlg.exec();
-        std::ifstream sample(SampleName, std::ios::binary);
-        shown.LocalSample.assign(std::istreambuf_iterator<char>(sample), {});
+        struct stat st {};
+        if (::stat(SampleName, &st) == 0 && S_ISREG(st.st_mode))
+            shown.LocalSample = ReadTextFile(SampleName);
     }
     shown.SampleAfterDestroy = ::access(SampleName, F_OK) == 0;
     return shown;
@@ -321,6 +320,23 @@ TEST_F(ConnTest, CopyToTheSecondDestinationOnlyRunsWithoutLogonAsLocalSystem)
     EXPECT_EQ(shown.Caption, "Connectivity test: " + dest + ": no errors found");
     EXPECT_EQ(shown.LogonToken, 0U);
     EXPECT_EQ(NamesIn(dest + "/shop7/till"), Lines{}) << "the copied sample file is deleted again";
+}
+
+// The local sample file cannot be made: its red line stands right under the transfer header, and
+// nothing is copied.
+TEST_F(ConnTest, SampleFileThatCannotBeWrittenFailsTheTransferStep)
+{
+    ASSERT_EQ(::mkdir(SampleName, 0755), 0);
+    const std::string dest = Work / "central";
+    Config.SetDestination(0, dest);
+    const TShown shown = RunDialog(&Config);
+
+    ASSERT_GE(shown.Report.size(), 2U);
+    EXPECT_EQ(Lines(shown.Report.end() - 2, shown.Report.end()),
+              (Lines{"B|Checking file transfer to " + dest + ": ",
+                     "R|    Cannot create file \"smaple.dat\". Is a directory"}));
+    EXPECT_EQ(shown.Caption, "Connectivity test: " + dest + ": ERRORS FOUND");
+    EXPECT_EQ(NamesIn(dest + "/shop7"), Lines{});
 }
 
 namespace {
