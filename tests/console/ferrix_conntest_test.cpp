@@ -6,16 +6,12 @@
 #include <QPushButton>
 #include <QTextBlock>
 #include <QTextEdit>
-#include <QTimer>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
-#include <sstream>
 #include <sys/fanotify.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "consolekit.h"
@@ -91,8 +87,9 @@ TShown RunDialog(const TTransportConfig* config, int runs = 1)
             dlg.BtnBack->click();
         });
         shown.Result = dlg.exec();
-        std::ifstream sample(SampleName, std::ios::binary);
-        shown.LocalSample.assign(std::istreambuf_iterator<char>(sample), {});
+        struct stat st {};
+        if (::stat(SampleName, &st) == 0 && S_ISREG(st.st_mode))
+            shown.LocalSample = ReadTextFile(SampleName);
     }
     shown.SampleAfterDestroy = ::access(SampleName, F_OK) == 0;
     return shown;
@@ -125,22 +122,6 @@ Lines Verbs(const FtpServer& server)
     for (const std::string& command : server.Commands())
         verbs.push_back(command.substr(0, command.find(' ')));
     return verbs;
-}
-
-// The file-system identity of the calling thread.
-long ThreadFsUid()
-{
-    std::ifstream status("/proc/thread-self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("Uid:", 0) == 0) {
-            std::istringstream fields(line.substr(4));
-            long value = -1;
-            for (int i = 0; i < 4; ++i)
-                fields >> value;
-            return value;
-        }
-    return -1;
 }
 
 class ConnTest : public ::testing::Test {
@@ -341,6 +322,23 @@ TEST_F(ConnTest, CopyToTheSecondDestinationOnlyRunsWithoutLogonAsLocalSystem)
     EXPECT_EQ(NamesIn(dest + "/shop7/till"), Lines{}) << "the copied sample file is deleted again";
 }
 
+// The local sample file cannot be made: its red line stands right under the transfer header, and
+// nothing is copied.
+TEST_F(ConnTest, SampleFileThatCannotBeWrittenFailsTheTransferStep)
+{
+    ASSERT_EQ(::mkdir(SampleName, 0755), 0);
+    const std::string dest = Work / "central";
+    Config.SetDestination(0, dest);
+    const TShown shown = RunDialog(&Config);
+
+    ASSERT_GE(shown.Report.size(), 2U);
+    EXPECT_EQ(Lines(shown.Report.end() - 2, shown.Report.end()),
+              (Lines{"B|Checking file transfer to " + dest + ": ",
+                     "R|    Cannot create file \"smaple.dat\". Is a directory"}));
+    EXPECT_EQ(shown.Caption, "Connectivity test: " + dest + ": ERRORS FOUND");
+    EXPECT_EQ(NamesIn(dest + "/shop7"), Lines{});
+}
+
 namespace {
 
 // The files written and closed on one mount while it lives, with their owners and sizes, also
@@ -461,11 +459,7 @@ TEST_F(ConnTestAsUser, WrongPasswordFailsTheLogon)
 void RevertWithoutTheRightToChangeGroups(HANDLE token)
 {
     ImpersonateLoggedOnUser(token);
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2]{};
-    ::syscall(SYS_capget, &header, data);
-    data[0].effective &= ~(1U << CAP_SETGID);
-    ::syscall(SYS_capset, &header, data);
+    SetEffectiveCapability(CAP_SETGID, false);
     ferrix::RevertImpersonation("shopuser");
     std::_Exit(0);
 }

@@ -3,9 +3,11 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <linux/capability.h>
 #include <pwd.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "childproc.h"
@@ -70,4 +72,33 @@ long ProcessUid(pid_t pid)
             return uid;
         }
     return -1;
+}
+
+long ThreadId(const std::string& line, int field)
+{
+    std::ifstream status("/proc/thread-self/status");
+    std::string text;
+    while (std::getline(status, text))
+        if (text.rfind(line, 0) == 0) {
+            std::istringstream fields(text.substr(line.size()));
+            long value = -1;
+            for (int i = 0; i < field; ++i)
+                fields >> value;
+            return value;
+        }
+    return -1;
+}
+
+bool SetEffectiveCapability(int capability, bool on)
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return false;
+    const unsigned bit = 1U << (capability % 32);
+    if (on)
+        data[capability / 32].effective |= bit;
+    else
+        data[capability / 32].effective &= ~bit;
+    return ::syscall(SYS_capset, &header, data) == 0;
 }

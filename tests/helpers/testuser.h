@@ -28,3 +28,14 @@ private:
 
 // The real user id of a running process (from /proc), or -1.
 long ProcessUid(pid_t pid);
+
+// An id of the calling thread from its status: line "Uid:" or "Gid:", field 1 real, 2 effective,
+// 3 saved, 4 file system; -1 when not found.
+long ThreadId(const std::string& line, int field);
+// The file-system uid of the calling thread.
+inline long ThreadFsUid()
+{
+    return ThreadId("Uid:", 4);
+}
+// Takes a capability out of the calling thread's effective set (it stays permitted) or puts it back.
+bool SetEffectiveCapability(int capability, bool on);

@@ -2,13 +2,10 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <fstream>
 #include <future>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
-#include <sstream>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 
@@ -18,28 +15,6 @@
 namespace {
 
 constexpr const char* KnownPassword = "Tr4nsport-pw";
-
-// A field of the calling thread's status line ("Uid:" or "Gid:"): 1 real, 2 effective, 3 saved,
-// 4 file system.
-long ThreadId(const std::string& line, int field)
-{
-    std::ifstream status("/proc/thread-self/status");
-    std::string text;
-    while (std::getline(status, text))
-        if (text.rfind(line, 0) == 0) {
-            std::istringstream fields(text.substr(line.size()));
-            long value = -1;
-            for (int i = 0; i < field; ++i)
-                fields >> value;
-            return value;
-        }
-    return -1;
-}
-
-long ThreadFsUid()
-{
-    return ThreadId("Uid:", 4);
-}
 
 // Owner of a new file the calling thread creates in dir, or -1 with the creation refused.
 long OwnerOfNewFile(const std::string& path)
@@ -51,21 +26,6 @@ long OwnerOfNewFile(const std::string& path)
     ::fstat(fd, &st);
     ::close(fd);
     return st.st_uid;
-}
-
-// Takes capabilities out of the calling thread's effective set (they stay permitted) or puts
-// them back.
-bool SetEffectiveCapability(int capability, bool on)
-{
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2]{};
-    if (::syscall(SYS_capget, &header, data) != 0)
-        return false;
-    if (on)
-        data[capability / 32].effective |= 1U << (capability % 32);
-    else
-        data[capability / 32].effective &= ~(1U << (capability % 32));
-    return ::syscall(SYS_capset, &header, data) == 0;
 }
 
 class Logon : public ::testing::Test {
