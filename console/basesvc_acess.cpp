@@ -97,9 +97,9 @@ QPixmap ClientPicture()
 
 }  // namespace
 
-TStatusPanel::TStatusPanel(QWidget* parent) : QLabel(parent) {}
+ferrix::TStatusPanel::TStatusPanel(QWidget* parent) : QLabel(parent) {}
 
-void TStatusPanel::paintEvent(QPaintEvent* event)
+void ferrix::TStatusPanel::paintEvent(QPaintEvent* event)
 {
     if (!OnDrawPanel) {
         QLabel::paintEvent(event);
@@ -131,7 +131,7 @@ TSvcWndBase::TSvcWndBase(QWidget* parent, const std::string& programDir) : QMain
     layout->addWidget(PgcMain, 1);
     layout->addWidget(PnButtons);
     setCentralWidget(central);
-    ImlLed = {LedImage(false), LedImage(true)};
+    ImlLed = {ferrix::LedImage(false), ferrix::LedImage(true)};
     BuildStatusBar();
     resize(560, 420);
     TmrMain->start();
@@ -238,11 +238,11 @@ void TSvcWndBase::BuildStatusBar()
     // Panels 0 to 3 have no bevel; the status text has its own frame.
     SbMain->setStyleSheet("QStatusBar::item { border: none; }");
     for (size_t i = 0; i < SbMainPanels.size(); ++i) {
-        auto* panel = new TStatusPanel(SbMain);
+        auto* panel = new ferrix::TStatusPanel(SbMain);
         SbMainPanels[i] = panel;
         if (i % 2 == 1) {
             panel->setFixedSize(LedSize + 4, LedSize);
-            panel->OnDrawPanel = [this](TStatusPanel* p, QPainter& painter, const QRect& rect) {
+            panel->OnDrawPanel = [this](ferrix::TStatusPanel* p, QPainter& painter, const QRect& rect) {
                 SbMainDrawPanel(p, painter, rect);
             };
         } else if (i < 4) {
@@ -373,11 +373,11 @@ void TSvcWndBase::ParseCommandLine()
 void TSvcWndBase::ParseCommandLine(const QStringList& arguments)
 {
     for (const QString& argument : arguments)
-        if (IsConfigSwitch(argument))
+        if (ferrix::IsConfigSwitch(argument))
             AutoConfigure = true;
 }
 
-bool IsConfigSwitch(const QString& argument)
+bool ferrix::IsConfigSwitch(const QString& argument)
 {
     return argument.size() > 1 && (argument[0] == '-' || argument[0] == '/') &&
            argument.mid(1).toUpper() == QLatin1String("CONFIG");
@@ -485,7 +485,7 @@ void TSvcWndBase::UpdateButtons()
     InvalidateStatusBar();
 }
 
-void TSvcWndBase::SbMainDrawPanel(TStatusPanel* panel, QPainter& painter, const QRect& rect)
+void TSvcWndBase::SbMainDrawPanel(ferrix::TStatusPanel* panel, QPainter& painter, const QRect& rect)
 {
     if (panel == ServicePanel)
         painter.drawPixmap(rect.topLeft(), ImlLed[IsServiceRunning() ? 1 : 0]);
@@ -644,13 +644,13 @@ void TSvcWndBase::ShowStatistics()
     const QLocale locale;
     LabVersionVal->setText(QString("%1.%2.%3").arg(Info.VersionMajor).arg(Info.VersionMinor).arg(Info.VersionRelease));
     LabSartedVal->setText(Q(FormatSystemTime(Stats.StartTime)));
-    LabConnsVal->setText(FormatCounter(Stats.Connections, locale));
-    LabConErrorsVal->setText(FormatCounter(Stats.ConnErrors, locale));
-    LabReqVal->setText(FormatCounter(Stats.Requests, locale));
-    LabReqBytesVal->setText(FormatCounter(static_cast<double>(Stats.BytesReceived), locale));
-    LabAnsVal->setText(FormatCounter(Stats.Answers, locale));
-    LabAnsBytesVal->setText(FormatCounter(static_cast<double>(Stats.BytesSent), locale));
-    LabWriteErrVal->setText(FormatCounter(Stats.WriteErrors, locale));
+    LabConnsVal->setText(ferrix::FormatCounter(Stats.Connections, locale));
+    LabConErrorsVal->setText(ferrix::FormatCounter(Stats.ConnErrors, locale));
+    LabReqVal->setText(ferrix::FormatCounter(Stats.Requests, locale));
+    LabReqBytesVal->setText(ferrix::FormatCounter(static_cast<double>(Stats.BytesReceived), locale));
+    LabAnsVal->setText(ferrix::FormatCounter(Stats.Answers, locale));
+    LabAnsBytesVal->setText(ferrix::FormatCounter(static_cast<double>(Stats.BytesSent), locale));
+    LabWriteErrVal->setText(ferrix::FormatCounter(Stats.WriteErrors, locale));
     SetBusy(Info.Busy != 0);
     if (Info.LastFileOK[0] != 0) {
         LabLastFileOkVal->setText(FieldText(Info.LastFileOK, sizeof Info.LastFileOK));
@@ -665,7 +665,7 @@ void TSvcWndBase::ShowStatistics()
     if (filesOk != 0 || filesBad != 0) {
         LabLastGroupVal->setText(
             Q(Format("processed OK - %d, processed with errors - %d, elapsed ", filesOk, filesBad)) +
-            FormatElapsed(Info.LastCheckElapsedMs, locale));
+            ferrix::FormatElapsed(Info.LastCheckElapsedMs, locale));
         LabLastGroupAtVal->setText(Q(FormatSystemTime(Info.LastCheckTime)));
     }
     const SYSTEMTIME next = Info.NextCheckTime;
@@ -771,19 +771,19 @@ std::string TSvcWndBase::LocalConfigPath() const { return ProgramDir + "/" + Loc
 
 void TSvcWndBase::RepaintStatusBar()
 {
-    for (TStatusPanel* panel : SbMainPanels)
+    for (ferrix::TStatusPanel* panel : SbMainPanels)
         panel->repaint();
 }
 
 void TSvcWndBase::InvalidateStatusBar()
 {
-    for (TStatusPanel* panel : SbMainPanels)
+    for (ferrix::TStatusPanel* panel : SbMainPanels)
         panel->update();
 }
 
 // Formats and images.
 
-QPixmap LedImage(bool lit)
+QPixmap ferrix::LedImage(bool lit)
 {
     QPixmap image(LedSize, LedSize);
     image.fill(Qt::transparent);
@@ -800,14 +800,14 @@ QPixmap LedImage(bool lit)
     return image;
 }
 
-QString FormatCounter(double value, const QLocale& locale)
+QString ferrix::FormatCounter(double value, const QLocale& locale)
 {
     QLocale grouped = locale;
     grouped.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
     return grouped.toString(value, 'f', 0).rightJustified(12, ' ');
 }
 
-QString LocaleTimeSeparator(const QLocale& locale)
+QString ferrix::TimeSeparatorOf(const QLocale& locale)
 {
     // What stands between the hours and the minutes of the locale's short time.
     const QString format = locale.timeFormat(QLocale::ShortFormat);
@@ -823,10 +823,10 @@ QString LocaleTimeSeparator(const QLocale& locale)
     return separator.isEmpty() ? QString(":") : separator;
 }
 
-QString FormatElapsed(uint32_t milliseconds, const QLocale& locale)
+QString ferrix::FormatElapsed(uint32_t milliseconds, const QLocale& locale)
 {
     const uint32_t ms = milliseconds % 86400000u;
-    const QString separator = LocaleTimeSeparator(locale);
+    const QString separator = TimeSeparatorOf(locale);
     return QString::number(ms / 3600000u) + separator + QString("%1").arg(ms / 60000u % 60u, 2, 10, QChar('0')) +
            separator + QString("%1").arg(ms / 1000u % 60u, 2, 10, QChar('0')) + separator +
            QString("%1").arg(ms % 1000u, 3, 10, QChar('0'));

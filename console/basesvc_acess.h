@@ -28,76 +28,121 @@ class QStatusBar;
 class QTabWidget;
 class QTimer;
 
+namespace ferrix {
+
 // One panel of the window's status bar: a text, or an image its window draws (OnDrawPanel).
 class TStatusPanel : public QLabel {
     Q_OBJECT
 public:
     explicit TStatusPanel(QWidget* parent = nullptr);
+    // When set, paints the panel instead of its text.
     std::function<void(TStatusPanel* panel, QPainter& painter, const QRect& rect)> OnDrawPanel;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
+}  // namespace ferrix
+
 class TSvcWndBase : public QMainWindow {
     Q_OBJECT
 public:
-    // Builds the components. programDir is where the console keeps its settings file and the local
+    // Builds the components and starts the timer. programDir is where the console keeps its settings file and the local
     // copy of the service's settings: the program's directory (AppDir) unless a test gives another.
     // FormCreate is not run here: the creator runs it once the object is whole.
     explicit TSvcWndBase(QWidget* parent = nullptr, const std::string& programDir = AppDir());
     ~TSvcWndBase() override;
 
-    // Start-up: status panels, captions, defaults of the names, console settings, command line.
+    // Start-up: status panels, captions, empty values, defaults of the names still empty, the
+    // console settings file (a failure to write it is shown, the start-up goes on), command line.
     virtual void FormCreate();
+    // Writes PcName into the console settings file; errors are ignored. Run once, at destruction.
     void FormDestroy();
     // Stops the timer and closes the handles; the window may always close.
     bool FormCloseQuery();
+    // One tick: state, buttons, statistics while the service runs, and the Parameters command of
+    // the CONFIG switch at the first tick that sees it running. Raises what ConfigureService raises.
     void TmrMainTimer();
+    // The PC selection dialog, with the timer stopped while it is open; OK switches to its PC.
     void BtnPcClick();
+    // Start and stop with their waits (console/svcctrl.h), only with both handles open; a service
+    // already there gets an information box. Raise the manager's errors.
     void BtnSrvStartClick();
     void BtnSrvStopClick();
     void BtnConfigureClick();
     void BtnCloseClick();
-    void SbMainDrawPanel(TStatusPanel* panel, QPainter& painter, const QRect& rect);
+    // Draws the LED of the service panel (running) or of the busy panel (Busy).
+    void SbMainDrawPanel(ferrix::TStatusPanel* panel, QPainter& painter, const QRect& rect);
 
-    // Hook of the Parameters command, run with the open manager after the new settings were sent.
+    // Hook of the Parameters command, run with the open manager after the new settings were sent;
+    // does nothing here.
     virtual void ApplyServiceAccount(TScManager& manager);
-    // Enabled state of the three service buttons.
+    // Start: handles open and not running; Stop: running; Parameters: running.
     virtual void UpdateButtons();
 
+    // PcName, or "this PC" when it is empty.
     std::string GetPcDisplayName() const;
+    // Takes the name unchanged and shows its display name.
     void SetPcName(const std::string& name);
     bool HasServiceHandles() const;
+    // Both handles open and the last query found the service running.
     bool IsServiceRunning() const;
+    // Shows the busy LED lit or unlit; repaints only on a change.
     void SetBusy(bool busy);
+    // Forgets the state and closes the service's handle, then the manager's.
     void CloseServiceHandles();
+    // Empties every value label and the busy LED.
     void ClearAllValues();
+    // Empties the next check and the last error.
     void ClearCheckAndErrorValues();
+    // Opens what is not open yet and queries the state; a failure becomes the status text (the
+    // manager's or the system's text) and is tried again at the next tick. Never raises.
     void RefreshServiceState();
+    // Reads RemotePC of the console settings file and writes the file back, so that it exists;
+    // raises EIniFileException when it cannot be written.
     void LoadSettings(const std::string& path);
+    // Writes RemotePC; raises EIniFileException when the file cannot be written.
     void SaveSettings(const std::string& path);
-    // Reads the program's arguments; the overload takes them without the program name.
+    // Sets AutoConfigure for a CONFIG switch among the program's arguments; the overload takes
+    // the arguments without the program name.
     void ParseCommandLine();
     void ParseCommandLine(const QStringList& arguments);
+    // The captions and hints of the components.
     void LocalizeCaptions();
 
-    // Statistics and settings exchange over the service's pipes.
+    // "\\.\pipe\" for this PC, "\\PC\pipe\" for another.
     std::string GetPipePrefix() const;
+    // One statistics exchange on InfoPipeName and its display; a failure becomes the status text,
+    // with the labels left as they were. Never raises.
     void RequestStatistics();
+    // Fills the labels from Stats and Info, in the user's locale (QLocale).
     void ShowStatistics();
+    // Shows "retrieving configuration from PC..." and fetches.
     void RetrieveConfiguration();
+    // The service's settings file into the local copy (owner-only rights). Raises with the
+    // pipe's text, "Length error", or the file system's text; an answer of another kind is no
+    // error and leaves the copy.
     void FetchConfiguration();
+    // Shows "sending new configuration to PC..." and sends; a failure is shown in the status text
+    // and in an error box, and the command goes on. Never raises.
     void SendConfiguration();
+    // Sends at most 16356 bytes of the local copy on ControlPipeName. Raises with the pipe's text,
+    // "Length error", "Wrong quittance from Rurivure Service", or a status other than success that
+    // the service reports when it could not store the file.
     void PutConfiguration();
+    // Replaces the local copy with the bytes, readable by its owner only; raises EInOutError.
     void SaveLocalConfig(const void* data, size_t length);
+    // Reads at most maxLength bytes of the local copy, cutting a longer file; raises EInOutError.
     void LoadLocalConfig(void* destination, size_t maxLength, size_t& count);
 
-    // Service control.
+    // The Parameters command: fetch, settings dialog, and on OK send, account and restart. An error
+    // becomes the status text and is raised on.
     void ConfigureService();
+    // Checks the rights first, then restarts the service with ApplyServiceAccount between stop and
+    // start; a stopped service is started only when the user says Yes. Raises the manager's errors.
     void ApplyConfigAndRestart();
 
-    // The status text: the text of StatusPanel.
+    // The status text: the text of the last panel of SbMain.
     QString StatusText() const;
     void SetStatusText(const QString& text);
     void SetStatusText(const std::string& text);
@@ -158,7 +203,7 @@ public:
     QPushButton* BtnPC = nullptr;
     QLabel* StPcDisplayName = nullptr;
     // The five panels of SbMain: "Service", its LED, "Busy", its LED, the status text.
-    std::array<TStatusPanel*, 5> SbMainPanels{};
+    std::array<ferrix::TStatusPanel*, 5> SbMainPanels{};
 
     // Own fields, in declared order.
     std::string SettingsIniName;
@@ -176,9 +221,9 @@ public:
     alignas(8) std::array<uint8_t, 2 * PipeMessageSize> PipeBuffer{};
     TPipeStatistics Stats;
     TServiceStatusInfo Info;
-    TStatusPanel* ServicePanel = nullptr;
-    TStatusPanel* BusyPanel = nullptr;
-    TStatusPanel* StatusPanel = nullptr;
+    ferrix::TStatusPanel* ServicePanel = nullptr;
+    ferrix::TStatusPanel* BusyPanel = nullptr;
+    ferrix::TStatusPanel* StatusPanel = nullptr;
     bool Busy = false;
     bool AutoConfigure = false;
 
@@ -205,6 +250,8 @@ private:
     bool Destroyed = false;
 };
 
+namespace ferrix {
+
 // The 13 x 13 LED images: grey (unlit) and green (lit).
 QPixmap LedImage(bool lit);
 // Whether a command-line argument is the CONFIG switch: "-" or "/" and "CONFIG" in any case.
@@ -214,7 +261,10 @@ QString FormatCounter(double value, const QLocale& locale);
 // "h:mm:ss:zzz" of a duration in milliseconds (wrapping at 24 hours), with the locale's time
 // separator.
 QString FormatElapsed(uint32_t milliseconds, const QLocale& locale);
-// The locale's separator between hours and minutes.
-QString LocaleTimeSeparator(const QLocale& locale);
+// The locale's separator between hours and minutes; ":" when its time format shows none.
+QString TimeSeparatorOf(const QLocale& locale);
+
+}  // namespace ferrix
+
 // Whole seconds between two date-time values, as an absolute difference.
 int64_t SecondsBetween(TDateTime a, TDateTime b);

@@ -37,13 +37,13 @@ void TMainWnd::ApplyServiceAccount(TScManager& manager)
     config.LoadFromFile(LocalConfigPath());
     std::string accountName;
     std::string password;
-    ChooseServiceAccount(config, accountName, password);
+    ferrix::ChooseServiceAccount(config, accountName, password);
     std::unique_ptr<TScService> service = OpenServiceA(manager, ServiceName);
     ChangeServiceConfigA(*service, accountName, password);
     CloseServiceHandle(service);
 }
 
-void ChooseServiceAccount(const TTransportConfig& config, std::string& accountName, std::string& password)
+void ferrix::ChooseServiceAccount(const TTransportConfig& config, std::string& accountName, std::string& password)
 {
     if (config.Transport != TRANSPORT_COPY || config.Username.empty() || SameText(config.Username, LocalSystemAccount)) {
         accountName = LocalSystemAccount;

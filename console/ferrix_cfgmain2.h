@@ -16,9 +16,13 @@ public:
     void ApplyServiceAccount(TScManager& manager) override;
 };
 
+namespace ferrix {
+
+inline constexpr const char* LocalSystemAccount = ".\\LocalSystem";
+
 // The account the transport service runs as for these settings: ".\LocalSystem" with an empty
 // password for FTP, an empty user or ".\LocalSystem" in any case; otherwise the user with the first
 // 64 characters of the password.
 void ChooseServiceAccount(const TTransportConfig& config, std::string& accountName, std::string& password);
 
-inline constexpr const char* LocalSystemAccount = ".\\LocalSystem";
+}  // namespace ferrix

@@ -214,18 +214,18 @@ TEST_F(SvcWndTest, AFailedStatisticsCallShowsThePipesErrorText)
 TEST_F(SvcWndTest, CountersAndElapsedTimesFollowTheLocale)
 {
     const QLocale german(QLocale::German, QLocale::Germany);
-    EXPECT_EQ(FormatCounter(1234567, german), "   1.234.567");
-    EXPECT_EQ(FormatCounter(-5000000000.0, german), "-5.000.000.000");
-    EXPECT_EQ(FormatCounter(12, QLocale::c()), "          12");
-    EXPECT_EQ(FormatCounter(1234567, QLocale::c()), "   1,234,567");
-    EXPECT_EQ(FormatElapsed(1234, QLocale::c()), "0:00:01:234");
-    EXPECT_EQ(FormatElapsed(1234, QLocale(QLocale::English)), "0:00:01:234");
+    EXPECT_EQ(ferrix::FormatCounter(1234567, german), "   1.234.567");
+    EXPECT_EQ(ferrix::FormatCounter(-5000000000.0, german), "-5.000.000.000");
+    EXPECT_EQ(ferrix::FormatCounter(12, QLocale::c()), "          12");
+    EXPECT_EQ(ferrix::FormatCounter(1234567, QLocale::c()), "   1,234,567");
+    EXPECT_EQ(ferrix::FormatElapsed(1234, QLocale::c()), "0:00:01:234");
+    EXPECT_EQ(ferrix::FormatElapsed(1234, QLocale(QLocale::English)), "0:00:01:234");
     // 25 h 1 min 2.003 s wraps to 1:01:02:003.
-    EXPECT_EQ(FormatElapsed(90062003, QLocale::c()), "1:01:02:003");
-    EXPECT_EQ(FormatElapsed(4294967295u, QLocale::c()), "17:02:47:295");
+    EXPECT_EQ(ferrix::FormatElapsed(90062003, QLocale::c()), "1:01:02:003");
+    EXPECT_EQ(ferrix::FormatElapsed(4294967295u, QLocale::c()), "17:02:47:295");
     const QLocale finnish(QLocale::Finnish, QLocale::Finland);
-    const QString separator = LocaleTimeSeparator(finnish);
-    EXPECT_EQ(FormatElapsed(1234, finnish), "0" + separator + "00" + separator + "01" + separator + "234");
+    const QString separator = ferrix::TimeSeparatorOf(finnish);
+    EXPECT_EQ(ferrix::FormatElapsed(1234, finnish), "0" + separator + "00" + separator + "01" + separator + "234");
     EXPECT_EQ(SecondsBetween(EncodeDateTime(2026, 1, 1, 0, 0, 10, 0), EncodeDateTime(2026, 1, 1, 0, 0, 5, 0)), 5);
     EXPECT_EQ(SecondsBetween(EncodeDateTime(2026, 1, 1, 0, 0, 5, 0), EncodeDateTime(2026, 1, 1, 0, 0, 10, 999)), 5);
 }
@@ -343,7 +343,7 @@ TEST_F(SvcWndTest, TheLedsShowRunningAndBusy)
     w.show();
     ASSERT_EQ(w.ImlLed[0].size(), QSize(13, 13));
     ASSERT_EQ(w.ImlLed[1].size(), QSize(13, 13));
-    auto centre = [](TStatusPanel* panel) { return QColor(panel->grab().toImage().pixel(6, 6)); };
+    auto centre = [](ferrix::TStatusPanel* panel) { return QColor(panel->grab().toImage().pixel(6, 6)); };
     const QColor unlit = centre(w.ServicePanel);
     EXPECT_EQ(unlit.red(), unlit.green());  // grey
     EXPECT_EQ(centre(w.BusyPanel), unlit);

@@ -154,7 +154,7 @@ TEST_F(MainWndTest, TheConfigSwitch)
         {"-config", true}, {"/CONFIG", true}, {"-CoNfIg", true}, {"CONFIG", false}, {"-", false},
         {"/", false},      {"-CONFIGX", false}, {"--config", false}, {"", false}, {"/config ", false}};
     for (const auto& [argument, expected] : cases) {
-        EXPECT_EQ(IsConfigSwitch(argument), expected) << argument.toStdString();
+        EXPECT_EQ(ferrix::IsConfigSwitch(argument), expected) << argument.toStdString();
         window->AutoConfigure = false;
         window->ParseCommandLine(QStringList{"other", argument});
         EXPECT_EQ(window->AutoConfigure, expected) << argument.toStdString();
@@ -187,7 +187,7 @@ TEST(ServiceAccount, ChosenFromTheTransportAndTheUser)
         config.Username = c.User;
         config.Password = c.Password;
         std::string account = "x", password = "x";
-        ChooseServiceAccount(config, account, password);
+        ferrix::ChooseServiceAccount(config, account, password);
         EXPECT_EQ(account, c.Account) << c.User;
         EXPECT_EQ(password, c.AccountPassword) << c.User;
     }

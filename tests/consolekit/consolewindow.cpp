@@ -67,8 +67,8 @@ bool TConsoleWindow::LedLit(QLabel* panel)
 {
     // The lit and the unlit image differ in the middle of the LED.
     const QImage drawn = panel->grab().toImage();
-    const QImage lit = LedImage(true).toImage();
-    const QImage unlit = LedImage(false).toImage();
+    const QImage lit = ferrix::LedImage(true).toImage();
+    const QImage unlit = ferrix::LedImage(false).toImage();
     const QPoint middle(6, 6);
     const QPoint at = middle * drawn.devicePixelRatio();
     if (drawn.pixel(at) == lit.pixel(middle * lit.devicePixelRatio()))
