@@ -11,15 +11,35 @@
 #include <unistd.h>
 
 #include "childproc.h"
+#include "testkit.h"
+
+namespace {
+
+// Runs one of the account tools. Each takes the lock of the account files and fails at once while
+// another holds it (tests of other programs make and remove users at the same time): it is tried
+// again until it gets the lock or the deadline passes. Returns the last exit status.
+int RunAccountTool(const std::vector<std::string>& args, std::string& output)
+{
+    int status = -1;
+    WaitFor(
+        [&] {
+            status = RunCaptured(args, output);
+            return status == 0 || output.find("lock") == std::string::npos;
+        },
+        std::chrono::seconds(30));
+    return status;
+}
+
+}  // namespace
 
 TTestUser::TTestUser(const std::string& tag) : FName("fx" + tag + std::to_string(::getpid()))
 {
     std::string output;
-    if (RunCaptured({"/usr/sbin/useradd", "--no-create-home", "--home-dir", "/", "--shell", "/bin/sh", FName},
+    if (RunAccountTool({"/usr/sbin/useradd", "--no-create-home", "--home-dir", "/", "--shell", "/bin/sh", FName},
                     output) != 0)
         throw std::runtime_error("useradd " + FName + " failed: " + output);
-    if (RunCaptured({"/usr/sbin/usermod", "-p", "*", FName}, output) != 0) {
-        RunCaptured({"/usr/sbin/userdel", FName}, output);
+    if (RunAccountTool({"/usr/sbin/usermod", "-p", "*", FName}, output) != 0) {
+        RunAccountTool({"/usr/sbin/userdel", FName}, output);
         throw std::runtime_error("usermod " + FName + " failed: " + output);
     }
     const passwd* user = ::getpwnam(FName.c_str());
@@ -32,7 +52,7 @@ TTestUser::TTestUser(const std::string& tag) : FName("fx" + tag + std::to_string
 TTestUser::TTestUser(const std::string& tag, const std::string& password) : TTestUser(tag)
 {
     std::string output;
-    if (RunCaptured({"/bin/sh", "-c", "printf '%s\\n' \"$1\" | /usr/sbin/chpasswd", "sh", FName + ":" + password},
+    if (RunAccountTool({"/bin/sh", "-c", "printf '%s\\n' \"$1\" | /usr/sbin/chpasswd", "sh", FName + ":" + password},
                     output) != 0)
         throw std::runtime_error("chpasswd " + FName + " failed: " + output);  // the destructor removes the user
 }
@@ -57,7 +77,7 @@ TTestUser::~TTestUser()
         ::usleep(20000);
     }
     std::string output;
-    RunCaptured({"/usr/sbin/userdel", FName}, output);
+    RunAccountTool({"/usr/sbin/userdel", FName}, output);
 }
 
 long ProcessUid(pid_t pid)
