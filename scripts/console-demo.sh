@@ -111,6 +111,6 @@ if [ -n "${DISPLAY:-}" ]; then
 else
   xvfb-run -a -s "-screen 0 1280x1024x24" "${shot[@]}"
 fi
-echo "console-demo: saved $root/docs/console-main.png"
+echo "console-demo: saved $root/docs/console-main.png and console-main-statistics.png"
 echo "== files at the destination ($run/central)"
 (cd "$run/central" && find . -type f | sort)

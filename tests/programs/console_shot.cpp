@@ -1,10 +1,12 @@
 // Opens the console's window on the service of this PC, waits until it shows the running service
-// with the statistics of a finished check, and saves a picture of the window:
+// with the statistics of a finished check, and saves a picture of the window and one of its
+// statistics page (PICTURE-statistics.png):
 //   console_shot PICTURE.png CONSOLE_DIR [SECONDS]
 // CONSOLE_DIR takes the console's own files. Exit status 0 when the picture was saved, 1 when the
 // window did not get there in time (default 60 seconds).
 #include <QElapsedTimer>
 #include <QPixmap>
+#include <QRegularExpression>
 #include <QTest>
 #include <cstdio>
 #include <cstdlib>
@@ -48,6 +50,14 @@ int main(int argc, char** argv)
     QTest::qWait(100);  // one more paint of every label
     if (!wnd.grab().save(picture, "PNG")) {
         std::fprintf(stderr, "console_shot: cannot write %s\n", argv[1]);
+        return 1;
+    }
+    wnd.PgcMain->setCurrentWidget(wnd.TsStatistics);
+    QCoreApplication::processEvents();
+    QString statistics = picture;
+    statistics.replace(QRegularExpression("\\.png$"), "-statistics.png");
+    if (!wnd.grab().save(statistics, "PNG")) {
+        std::fprintf(stderr, "console_shot: cannot write %s\n", statistics.toLocal8Bit().constData());
         return 1;
     }
     return 0;
