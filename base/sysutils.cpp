@@ -1,11 +1,9 @@
 #include "base/sysutils.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdarg>
 #include <ctime>
-#include <strings.h>
 #include <vector>
 
 namespace {
@@ -184,11 +182,27 @@ std::string Format(const char* fmt, ...)
     return result;
 }
 
+// Only the letters a to z change case: the result must not depend on the user's locale (a
+// Turkish one has no upper-case dotted i in one byte, and the console runs in the user's locale).
+namespace {
+
+char UpperAscii(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+unsigned char LowerAscii(char c)
+{
+    return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+}
+
+}  // namespace
+
 std::string UpperCase(const std::string& s)
 {
     std::string r = s;
     for (char& c : r)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        c = UpperAscii(c);
     return r;
 }
 
@@ -196,18 +210,23 @@ std::string LowerCase(const std::string& s)
 {
     std::string r = s;
     for (char& c : r)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        c = static_cast<char>(LowerAscii(c));
     return r;
 }
 
 bool SameText(const std::string& a, const std::string& b)
 {
-    return a.size() == b.size() && strcasecmp(a.c_str(), b.c_str()) == 0;
+    return a.size() == b.size() && CompareText(a, b) == 0;
 }
 
 int CompareText(const std::string& a, const std::string& b)
 {
-    return strcasecmp(a.c_str(), b.c_str());
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t n = 0; n < common; ++n) {
+        if (LowerAscii(a[n]) != LowerAscii(b[n]))
+            return LowerAscii(a[n]) - LowerAscii(b[n]);
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
 bool TryStrToInt(const std::string& s, int& value)

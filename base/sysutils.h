@@ -84,6 +84,7 @@ TDateTime SystemTimeToDateTime(const SYSTEMTIME& st);  // raises EConvertError w
 
 // Text helpers in the style the units expect.
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// The case helpers change only the letters a to z, whatever the locale.
 std::string UpperCase(const std::string& s);
 std::string LowerCase(const std::string& s);
 bool SameText(const std::string& a, const std::string& b);

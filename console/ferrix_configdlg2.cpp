@@ -49,6 +49,16 @@ std::string WithoutTrailingDelimiter(const std::string& path)
     return path;
 }
 
+// The text as a whole decimal number (an optional sign and digits), or the default when it is
+// none: a port typed in hexadecimal ("$50", "0x50") is no number here.
+int DecimalOrDefault(const std::string& text, int defaultValue)
+{
+    const size_t digits = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+    if (digits == text.size() || text.find_first_not_of("0123456789", digits) != std::string::npos)
+        return defaultValue;
+    return StrToIntDef(text, defaultValue);
+}
+
 // The whole UTF-8 character that begins at position at, or the lone byte when it begins none.
 std::string CharacterAt(const std::string& text, size_t at)
 {
@@ -354,11 +364,11 @@ void TFerrixConfigDlg::StoreFtp(TTransportConfig& config) const
     config.Connection = CbInetConn->currentIndex() > 0 ? CbInetConn->currentText().toStdString() : "";
     config.DisconnDelay =
         CbDisconnDelay->currentIndex() > 0 ? StrToIntDef(CbDisconnDelay->currentText().toStdString(), 0) : 0;
-    config.Port = StrToIntDef(TextOf(EdPort), DefaultFtpPort);
+    config.Port = DecimalOrDefault(TextOf(EdPort), DefaultFtpPort);
     config.PassiveMode = CbPassive->isChecked();
     config.ProxyType = StrToProxyType(CbProxyType->currentText().toStdString());
     config.ProxyHost = TextOf(EdProxyHost);
-    config.ProxyPort = StrToIntDef(TextOf(EdProxyPort), DefaultProxyPort);
+    config.ProxyPort = DecimalOrDefault(TextOf(EdProxyPort), DefaultProxyPort);
     config.ProxyUser = TextOf(EdProxyUser);
     config.ProxyPassword = TextOf(EdProxyPassword);
 }

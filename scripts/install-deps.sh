@@ -5,7 +5,7 @@ packages=(g++ binutils clang libclang-rt-14-dev cmake make pkg-config libgtest-d
   python3 python3-pyftpdlib lftp vsftpd
   libsystemd-dev systemd dbus-daemon dbus-user-session openssh-client openssh-server util-linux passwd
   qt6-base-dev qt6-qpa-plugins libgl-dev libpam0g-dev libpam-modules libpam-runtime libcrypt-dev xvfb xauth
-  fonts-dejavu-core)
+  fonts-dejavu-core locales)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

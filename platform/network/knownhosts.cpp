@@ -10,10 +10,10 @@
 #include <poll.h>
 #include <pwd.h>
 #include <sstream>
-#include <strings.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "base/sysutils.h"
 #include "platform/files/filecontent.h"
 #include "platform/files/filedescriptor.h"
 #include "platform/process/spawn.h"
@@ -117,12 +117,12 @@ void AddConfigFile(const std::string& path, const std::string& includeDir, int d
         const std::vector<std::string> words = ConfigWords(line);
         if (words.front().empty() || words.front().front() == '#')
             continue;
-        if (strcasecmp(words.front().c_str(), "Host") == 0) {
+        if (SameText(words.front(), "Host")) {
             for (size_t n = 1; n < words.size(); ++n) {
                 if (!IsHostPattern(words[n]))
                     names.push_back(words[n]);
             }
-        } else if (strcasecmp(words.front().c_str(), "Include") == 0) {
+        } else if (SameText(words.front(), "Include")) {
             for (size_t n = 1; n < words.size(); ++n) {
                 for (const std::string& file : IncludedFiles(words[n], includeDir))
                     AddConfigFile(file, includeDir, depth + 1, names);

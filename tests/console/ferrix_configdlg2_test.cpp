@@ -419,6 +419,25 @@ TEST_F(TransportDialog, DestinationsPortsAndProxyAsStored)
     EXPECT_EQ(Saved()->Username, ".\\LocalSystem");
 }
 
+TEST_F(TransportDialog, PortTextsCountOnlyAsWholeDecimalNumbers)
+{
+    auto dialog = OpenFtp();
+    struct Case {
+        const char* Text;
+        int Port, ProxyPort;
+    };
+    for (const Case& c : {Case{"2121", 2121, 2121}, Case{"$50", 21, 8021}, Case{"0x50", 21, 8021},
+                          Case{"x50", 21, 8021}, Case{"-", 21, 8021}, Case{"12a", 21, 8021},
+                          Case{"99999999999", 21, 8021}}) {
+        dialog->EdPort->setText(c.Text);
+        dialog->EdProxyPort->setText(c.Text);
+        TTransportConfig stored;
+        dialog->StoreControls(stored);
+        EXPECT_EQ(stored.Port, c.Port) << c.Text;
+        EXPECT_EQ(stored.ProxyPort, c.ProxyPort) << c.Text;
+    }
+}
+
 TEST_F(TransportDialog, ModeShowsTheFtpOrCopyControls)
 {
     TTransportConfig copy;
