@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTextBlock>
 #include <QTextEdit>
 #include <cstring>
@@ -283,6 +284,32 @@ TEST_F(ConnTest, FtpDirectoryStepFailsAndTheTransferStepStillRuns)
     EXPECT_TRUE(shown.TestEnabled && shown.BackEnabled);
     EXPECT_EQ(Verbs(server), (Lines{"USER", "PASS", "TYPE", "CWD", "MKD", "CWD", "QUIT"}))
         << "the transfer step's CWD is refused, and the destination ends disconnected";
+}
+
+// The window as it opens: no border icons, Test hidden until the first state update, and in the
+// middle of the screen even when its owner stands in a corner of it.
+TEST_F(ConnTest, OpensInTheMiddleOfTheScreenWithoutBorderIcons)
+{
+    QWidget owner;
+    owner.setGeometry(0, 0, 200, 100);
+    owner.show();
+    TConnectionTestDlg dlg(&owner);
+    dlg.Config = &Config;
+    EXPECT_EQ(dlg.windowTitle(), "Connectivity test");
+    EXPECT_TRUE(dlg.BtnTest->isHidden());
+    EXPECT_EQ(dlg.BtnBack->text(), "Back to Configuration");
+    EXPECT_FALSE(dlg.windowFlags() &
+                 (Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::WindowMinMaxButtonsHint));
+    QPoint centre, screenCentre;
+    AnswerNextModal([&](QWidget*) {
+        centre = dlg.frameGeometry().center();
+        screenCentre = dlg.screen()->availableGeometry().center();
+        EXPECT_TRUE(WaitForEvents([&] { return !dlg.BtnTest->isHidden() && !dlg.Running; }));
+        dlg.BtnBack->click();
+    });
+    dlg.exec();
+    EXPECT_LE((centre - screenCentre).manhattanLength(), 1)
+        << "centre (" << centre.x() << "," << centre.y() << ")";
 }
 
 TEST_F(ConnTest, NoDestinationGivesOnlyTheParameters)
