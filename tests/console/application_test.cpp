@@ -1,4 +1,5 @@
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -28,4 +29,16 @@ TEST(GeneralErrorReporting, CatchesAnExceptionFromAButtonHandlerOfTheEventLoop)
     AnswerNextBox(&text);
     button.click();
     EXPECT_EQ(text, "Nope");
+}
+
+// On an X11 desktop a window's title reaches the window manager as the window sets it: the
+// application's title is not added to it.
+TEST(ConsoleApplication, WindowTitlesReachTheDesktopUnchanged)
+{
+    QProcess probe;
+    probe.start("timeout", {"60", "xvfb-run", "-a", CONSOLE_TITLE_PROBE, "Connectivity test: no errors found"});
+    ASSERT_TRUE(probe.waitForFinished(90000));
+    ASSERT_EQ(probe.exitCode(), 0) << probe.readAllStandardError().toStdString();
+    EXPECT_EQ(probe.readAllStandardOutput().toStdString(),
+              "_NET_WM_NAME(UTF8_STRING) = \"Connectivity test: no errors found\"\n");
 }
