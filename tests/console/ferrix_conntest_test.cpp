@@ -482,6 +482,26 @@ TEST_F(ConnTestAsUser, WrongPasswordFailsTheLogon)
     EXPECT_EQ(ThreadFsUid(), 0);
 }
 
+// An account the window thread may not take: the logon passes, the impersonation fails with its
+// own text, and nothing else of the destination runs.
+TEST_F(ConnTestAsUser, AccountTheThreadMayNotTakeFailsTheConnection)
+{
+    ASSERT_TRUE(SetEffectiveCapability(CAP_SETGID, false));
+    struct TRestore {
+        ~TRestore() { SetEffectiveCapability(CAP_SETGID, true); }
+    } restore;
+    const TShown shown = RunDialog(&Config);
+
+    ASSERT_GE(shown.Report.size(), 3U);
+    EXPECT_EQ(Lines(shown.Report.end() - 3, shown.Report.end()),
+              (Lines{"B|Check destination " + Dest + ":", "|    Connecting...",
+                     "R|    Failed to impersonate user .\\" + User.Name() + " : Operation not permitted"}));
+    EXPECT_EQ(shown.Caption, "Connectivity test: " + Dest + ": ERRORS FOUND");
+    EXPECT_EQ(shown.LogonToken, 0U);
+    EXPECT_EQ(NamesIn(Dest), Lines{});
+    EXPECT_EQ(ThreadFsUid(), 0);
+}
+
 // Impersonates, then takes away the thread's right to change its groups, and reverts.
 void RevertWithoutTheRightToChangeGroups(HANDLE token)
 {
