@@ -176,6 +176,8 @@ void TSvcWndBase::BuildHardwarePage()
         grid->addWidget(time, row, 0, Qt::AlignTop);
         if (&text != &time) {
             text = NewLabel(TsHardware, wrap);
+            // A long name or message is cut at the window's edge instead of widening the window.
+            text->setSizePolicy(QSizePolicy::Ignored, text->sizePolicy().verticalPolicy());
             grid->addWidget(text, row, 1, Qt::AlignTop);
         }
         ++row;
@@ -249,6 +251,8 @@ void TSvcWndBase::BuildStatusBar()
             panel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         } else {
             panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            // A long error text is cut at the window's edge instead of widening the window.
+            panel->setSizePolicy(QSizePolicy::Ignored, panel->sizePolicy().verticalPolicy());
         }
         SbMain->addWidget(panel, i == 4 ? 1 : 0);
     }

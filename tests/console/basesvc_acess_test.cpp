@@ -1,10 +1,12 @@
 // The watching window's pipe exchanges, statistics display, status bar, buttons and PC switch,
 // against a scripted pipe server on a real pipe socket.
 #include "console/basesvc_acess.h"
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <cstring>
@@ -358,6 +360,26 @@ TEST_F(SvcWndTest, TheLedsShowRunningAndBusy)
     w.ClearAllValues();
     EXPECT_FALSE(w.Busy);
     EXPECT_EQ(centre(w.BusyPanel), unlit);
+}
+
+TEST_F(SvcWndTest, LongTextsAreCutAtTheWindowsEdgeAndDoNotWidenIt)
+{
+    TMainWnd& w = *Window;
+    w.show();
+    ASSERT_TRUE(WaitForEvents([&] { return w.isVisible(); }));
+    const int width = w.width();
+    // An error text of another PC, and the longest texts a status record holds, without a blank.
+    w.SetStatusText(QString(400, 'e'));
+    for (QLabel* label : {w.LabLastFileOkVal, w.LabLastFileBadVal, w.LabLastGroupVal, w.LabLastEvtTextVal,
+                          w.LabLastErrTextVal})
+        label->setText(QString(127, 'x'));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.width(), width);
+    EXPECT_LE(w.minimumSizeHint().width(), width);
+    EXPECT_EQ(w.StatusText(), QString(400, 'e'));
+    // The texts keep the room beside their times.
+    EXPECT_GT(w.LabLastFileOkVal->width(), width / 3);
+    EXPECT_GT(w.StatusPanel->width(), w.SbMain->width() / 2);
 }
 
 TEST_F(SvcWndTest, ButtonsFollowTheHandlesAndTheState)
