@@ -383,8 +383,15 @@ void TSvcWndBase::ParseCommandLine(const QStringList& arguments)
 
 bool ferrix::IsConfigSwitch(const QString& argument)
 {
-    return argument.size() > 1 && (argument[0] == '-' || argument[0] == '/') &&
-           argument.mid(1).toUpper() == QLatin1String("CONFIG");
+    if (argument.size() <= 1 || (argument[0] != '-' && argument[0] != '/'))
+        return false;
+    // Only the letters a to z have an upper case here, so that no other letter (a dotless i)
+    // stands in for one of the switch's.
+    QString rest = argument.mid(1);
+    for (QChar& c : rest)
+        if (c >= 'a' && c <= 'z')
+            c = QChar(c.unicode() - 'a' + 'A');
+    return rest == QLatin1String("CONFIG");
 }
 
 std::string TSvcWndBase::GetPcDisplayName() const { return PcName.empty() ? "this PC" : PcName; }
