@@ -133,7 +133,7 @@ TSvcWndBase::TSvcWndBase(QWidget* parent, const std::string& programDir) : QMain
     setCentralWidget(central);
     ImlLed = {ferrix::LedImage(false), ferrix::LedImage(true)};
     BuildStatusBar();
-    resize(560, 420);
+    resize(560, 480);
     TmrMain->start();
 }
 
@@ -173,7 +173,8 @@ void TSvcWndBase::BuildHardwarePage()
         caption->setFont(bold);
         grid->addWidget(caption, row++, 0, 1, 2);
         time = NewLabel(TsHardware);
-        grid->addWidget(time, row, 0, Qt::AlignTop);
+        // A value without a text beside it has the whole line.
+        grid->addWidget(time, row, 0, 1, &text != &time ? 1 : 2, Qt::AlignTop);
         if (&text != &time) {
             text = NewLabel(TsHardware, wrap);
             // A long name or message is cut at the window's edge instead of widening the window.

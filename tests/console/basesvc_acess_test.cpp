@@ -377,9 +377,24 @@ TEST_F(SvcWndTest, LongTextsAreCutAtTheWindowsEdgeAndDoNotWidenIt)
     EXPECT_EQ(w.width(), width);
     EXPECT_LE(w.minimumSizeHint().width(), width);
     EXPECT_EQ(w.StatusText(), QString(400, 'e'));
-    // The texts keep the room beside their times.
-    EXPECT_GT(w.LabLastFileOkVal->width(), width / 3);
     EXPECT_GT(w.StatusPanel->width(), w.SbMain->width() / 2);
+
+    // The texts keep the room beside their times, also beside a long next check, and a message
+    // of words is shown whole on its lines.
+    w.LabLastFileOkAtVal->setText("04.03.2026 10:00:03");
+    w.LabNextFileCheckAtVal->setText("04.03.2026 10:05:03 (in next 86400 sec)");
+    const QString words = "Cannot connect to ftp.example.com: the server did not answer within 30 seconds and the "
+                          "transfer of the file was given up";
+    w.LabLastErrTextVal->setText(words);
+    w.LabLastEvtTextVal->setText(words);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.width(), width);
+    EXPECT_LT(w.LabLastFileOkVal->x(), width / 3);
+    EXPECT_GT(w.LabLastFileOkVal->width(), width / 2);
+    for (QLabel* label : {w.LabLastEvtTextVal, w.LabLastErrTextVal}) {
+        EXPECT_GE(label->height(), label->heightForWidth(label->width()));
+        EXPECT_LE(label->geometry().bottom(), w.TsHardware->height());
+    }
 }
 
 TEST_F(SvcWndTest, ButtonsFollowTheHandlesAndTheState)
