@@ -368,7 +368,9 @@ TEST_F(SvcWndTest, LongTextsAreCutAtTheWindowsEdgeAndDoNotWidenIt)
     w.show();
     ASSERT_TRUE(WaitForEvents([&] { return w.isVisible(); }));
     const int width = w.width();
-    // An error text of another PC, and the longest texts a status record holds, without a blank.
+    // A long PC name, an error text of another PC, and the longest texts a status record holds,
+    // without a blank.
+    w.SetPcName(std::string(200, 'p'));
     w.SetStatusText(QString(400, 'e'));
     for (QLabel* label : {w.LabLastFileOkVal, w.LabLastFileBadVal, w.LabLastGroupVal, w.LabLastEvtTextVal,
                           w.LabLastErrTextVal})
