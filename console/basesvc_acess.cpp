@@ -133,7 +133,7 @@ TSvcWndBase::TSvcWndBase(QWidget* parent, const std::string& programDir) : QMain
     setCentralWidget(central);
     ImlLed = {ferrix::LedImage(false), ferrix::LedImage(true)};
     BuildStatusBar();
-    resize(560, 420);
+    resize(560, 480);
     TmrMain->start();
 }
 
@@ -173,9 +173,12 @@ void TSvcWndBase::BuildHardwarePage()
         caption->setFont(bold);
         grid->addWidget(caption, row++, 0, 1, 2);
         time = NewLabel(TsHardware);
-        grid->addWidget(time, row, 0, Qt::AlignTop);
+        // A value without a text beside it has the whole line.
+        grid->addWidget(time, row, 0, 1, &text != &time ? 1 : 2, Qt::AlignTop);
         if (&text != &time) {
             text = NewLabel(TsHardware, wrap);
+            // A long name or message is cut at the window's edge instead of widening the window.
+            text->setSizePolicy(QSizePolicy::Ignored, text->sizePolicy().verticalPolicy());
             grid->addWidget(text, row, 1, Qt::AlignTop);
         }
         ++row;
@@ -249,6 +252,8 @@ void TSvcWndBase::BuildStatusBar()
             panel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         } else {
             panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            // A long error text is cut at the window's edge instead of widening the window.
+            panel->setSizePolicy(QSizePolicy::Ignored, panel->sizePolicy().verticalPolicy());
         }
         SbMain->addWidget(panel, i == 4 ? 1 : 0);
     }
@@ -379,8 +384,15 @@ void TSvcWndBase::ParseCommandLine(const QStringList& arguments)
 
 bool ferrix::IsConfigSwitch(const QString& argument)
 {
-    return argument.size() > 1 && (argument[0] == '-' || argument[0] == '/') &&
-           argument.mid(1).toUpper() == QLatin1String("CONFIG");
+    if (argument.size() <= 1 || (argument[0] != '-' && argument[0] != '/'))
+        return false;
+    // Only the letters a to z have an upper case here, so that no other letter (a dotless i)
+    // stands in for one of the switch's.
+    QString rest = argument.mid(1);
+    for (QChar& c : rest)
+        if (c >= 'a' && c <= 'z')
+            c = QChar(c.unicode() - 'a' + 'A');
+    return rest == QLatin1String("CONFIG");
 }
 
 std::string TSvcWndBase::GetPcDisplayName() const { return PcName.empty() ? "this PC" : PcName; }

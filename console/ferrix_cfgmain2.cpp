@@ -6,8 +6,20 @@
 
 namespace {
 
-// The longest password the service manager takes for an account.
+// The longest password the service manager takes for an account, in characters.
 constexpr size_t MaxAccountPassword = 64;
+
+// The first count characters of a UTF-8 text, never a part of one.
+std::string FirstCharacters(const std::string& text, size_t count)
+{
+    size_t end = 0;
+    for (size_t taken = 0; end < text.size() && taken < count; ++taken) {
+        ++end;
+        while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+            ++end;
+    }
+    return text.substr(0, end);
+}
 
 }  // namespace
 
@@ -51,5 +63,5 @@ void ferrix::ChooseServiceAccount(const TTransportConfig& config, std::string& a
         return;
     }
     accountName = config.Username;
-    password = config.Password.substr(0, MaxAccountPassword);
+    password = FirstCharacters(config.Password, MaxAccountPassword);
 }

@@ -1,10 +1,12 @@
 // The watching window's pipe exchanges, statistics display, status bar, buttons and PC switch,
 // against a scripted pipe server on a real pipe socket.
 #include "console/basesvc_acess.h"
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <cstring>
@@ -358,6 +360,43 @@ TEST_F(SvcWndTest, TheLedsShowRunningAndBusy)
     w.ClearAllValues();
     EXPECT_FALSE(w.Busy);
     EXPECT_EQ(centre(w.BusyPanel), unlit);
+}
+
+TEST_F(SvcWndTest, LongTextsAreCutAtTheWindowsEdgeAndDoNotWidenIt)
+{
+    TMainWnd& w = *Window;
+    w.show();
+    ASSERT_TRUE(WaitForEvents([&] { return w.isVisible(); }));
+    const int width = w.width();
+    // A long PC name, an error text of another PC, and the longest texts a status record holds,
+    // without a blank.
+    w.SetPcName(std::string(200, 'p'));
+    w.SetStatusText(QString(400, 'e'));
+    for (QLabel* label : {w.LabLastFileOkVal, w.LabLastFileBadVal, w.LabLastGroupVal, w.LabLastEvtTextVal,
+                          w.LabLastErrTextVal})
+        label->setText(QString(127, 'x'));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.width(), width);
+    EXPECT_LE(w.minimumSizeHint().width(), width);
+    EXPECT_EQ(w.StatusText(), QString(400, 'e'));
+    EXPECT_GT(w.StatusPanel->width(), w.SbMain->width() / 2);
+
+    // The texts keep the room beside their times, also beside a long next check, and a message
+    // of words is shown whole on its lines.
+    w.LabLastFileOkAtVal->setText("04.03.2026 10:00:03");
+    w.LabNextFileCheckAtVal->setText("04.03.2026 10:05:03 (in next 86400 sec)");
+    const QString words = "Cannot connect to ftp.example.com: the server did not answer within 30 seconds and the "
+                          "transfer of the file was given up";
+    w.LabLastErrTextVal->setText(words);
+    w.LabLastEvtTextVal->setText(words);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.width(), width);
+    EXPECT_LT(w.LabLastFileOkVal->x(), width / 3);
+    EXPECT_GT(w.LabLastFileOkVal->width(), width / 2);
+    for (QLabel* label : {w.LabLastEvtTextVal, w.LabLastErrTextVal}) {
+        EXPECT_GE(label->height(), label->heightForWidth(label->width()));
+        EXPECT_LE(label->geometry().bottom(), w.TsHardware->height());
+    }
 }
 
 TEST_F(SvcWndTest, ButtonsFollowTheHandlesAndTheState)

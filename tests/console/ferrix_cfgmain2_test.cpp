@@ -152,7 +152,8 @@ TEST_F(MainWndTest, TheConfigSwitch)
     auto window = NewWindow();
     const std::vector<std::pair<QString, bool>> cases = {
         {"-config", true}, {"/CONFIG", true}, {"-CoNfIg", true}, {"CONFIG", false}, {"-", false},
-        {"/", false},      {"-CONFIGX", false}, {"--config", false}, {"", false}, {"/config ", false}};
+        {"/", false},      {"-CONFIGX", false}, {"--config", false}, {"", false}, {"/config ", false},
+        {QString::fromUtf8("-conf\u0131g"), false}};
     for (const auto& [argument, expected] : cases) {
         EXPECT_EQ(ferrix::IsConfigSwitch(argument), expected) << argument.toStdString();
         window->AutoConfigure = false;
@@ -172,6 +173,10 @@ TEST(ServiceAccount, ChosenFromTheTransportAndTheUser)
         std::string User, Password, Account, AccountPassword;
     };
     const std::string long70(70, 'p');
+    // 70 characters of two bytes each: the first 64 of them, none cut in two.
+    std::string accents70;
+    for (int i = 0; i < 70; ++i)
+        accents70 += "\xC3\xA9";
     const std::vector<TCase> cases = {
         {TRANSPORT_FTP, "ftpuser", "secret", ".\\LocalSystem", ""},
         {TRANSPORT_COPY, "", "secret", ".\\LocalSystem", ""},
@@ -179,6 +184,7 @@ TEST(ServiceAccount, ChosenFromTheTransportAndTheUser)
         {TRANSPORT_COPY, ".\\LOCALSYSTEM", "", ".\\LocalSystem", ""},
         {TRANSPORT_COPY, "shop\\copier", "secret", "shop\\copier", "secret"},
         {TRANSPORT_COPY, "copier", long70, "copier", long70.substr(0, 64)},
+        {TRANSPORT_COPY, "copier", accents70, "copier", accents70.substr(0, 128)},
         {7, "copier", "secret", ".\\LocalSystem", ""},
     };
     for (const TCase& c : cases) {
