@@ -48,8 +48,8 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t' || c == '\r';
 }
 
-// The words of an SSH configuration line, the keyword first; "=" may follow the keyword and
-// arguments may be in double quotes.
+// The words of an SSH configuration line, the keyword first; "=" may follow the keyword,
+// arguments may be in double quotes, and a word that begins with "#" starts a comment.
 std::vector<std::string> ConfigWords(const std::string& line)
 {
     std::vector<std::string> words;
@@ -66,7 +66,7 @@ std::vector<std::string> ConfigWords(const std::string& line)
     skipBlanks();
     if (at < line.size() && line[at] == '=')
         ++at;
-    for (skipBlanks(); at < line.size(); skipBlanks()) {
+    for (skipBlanks(); at < line.size() && line[at] != '#'; skipBlanks()) {
         std::string word;
         if (line[at] == '"') {
             const size_t close = line.find('"', at + 1);

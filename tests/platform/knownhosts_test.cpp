@@ -66,7 +66,7 @@ TEST(KnownHosts, SshHostNamesWithoutPatternsFollowingIncludes)
                   "Include conf.d/*.conf\n"
                   "Include config\n"  // includes itself: stops at the nesting limit
                   "Include \"\"\n"
-                  "Host alpha beta\n"
+                  "Host alpha beta # the office\n"
                   "host=gamma\n"
                   "HOST\t\"delta\"\n"
                   "Host *.example.com shop-?? !excluded epsilon\n"
