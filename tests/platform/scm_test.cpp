@@ -1,7 +1,11 @@
 // The pieces of the service-manager layer that need no manager: the unit text INSTALL writes, the
 // status the client reads from a unit's state, the account names, the notifications of the
-// systemd host and the relay's message framing.
+// systemd host and the relay's message framing; and, against a real user manager, the access
+// rights a service is opened with.
+#include <cerrno>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <memory>
 #include <unistd.h>
 
 #include "platform/remote/relayclient.h"
@@ -9,6 +13,9 @@
 #include "platform/scm/scm.h"
 #include "platform/scm/unitfiles.h"
 #include "platform/service/systemdhost.h"
+#include "testkit.h"
+#include "testuser.h"
+#include "usermanager.h"
 
 using namespace ferrix;
 
@@ -145,4 +152,115 @@ TEST(ServiceControl, ManagerThatCannotBeReachedRaisesWithTheSystemsText)
     }
     ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
     ::unsetenv("FERRIX_SERVICE_MANAGER");
+}
+
+namespace {
+
+constexpr uid_t Nobody = 65534;
+constexpr gid_t NoGroup = 65534;
+
+// A simple unit "FerrixAccess" of a real user manager, running a sleep when started.
+class ServiceAccess : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string why = TUserManager::Unavailable();
+        if (!why.empty())
+            GTEST_SKIP() << why;
+        Manager = std::make_unique<TUserManager>(Dir / "pipes");
+        UnitDir = Manager->ConfigDir() + "/systemd/user";
+        std::filesystem::create_directories(UnitDir);
+        WriteTextFile(UnitDir + "/FerrixAccess.service", "[Service]\nExecStart=/bin/sleep 600\n");
+        std::string output;
+        ASSERT_EQ(Manager->Systemctl({"daemon-reload"}, output), 0) << output;
+        Scm = OpenSCManagerA("");
+    }
+
+    void TearDown() override
+    {
+        if (Scm)
+            CloseServiceHandle(Scm);
+        Manager.reset();
+    }
+
+    // The text of the EOSError that call raises, or "" when it raises none.
+    template <class Call>
+    static std::string Refusal(Call call, int& code)
+    {
+        try {
+            call();
+        } catch (const EOSError& e) {
+            code = e.ErrorCode;
+            return e.what();
+        }
+        return std::string();
+    }
+
+    std::string ActiveState() const { return Manager->UnitProperty("FerrixAccess.service", "ActiveState"); }
+
+    TempDir Dir;
+    std::unique_ptr<TUserManager> Manager;
+    std::string UnitDir;
+    std::unique_ptr<TScManager> Scm;
+};
+
+}  // namespace
+
+TEST_F(ServiceAccess, AUserWhoCannotWriteTheDropInPlaceMayQueryButNotReconfigure)
+{
+    const std::string dropIns = UnitDir + "/FerrixAccess.service.d";
+    int code = 0;
+    {
+        // The bus connection stays root's; only the file accesses become nobody's.
+        TThreadFsIdentity nobody(Nobody, NoGroup);
+        const std::string text = Refusal(
+            [&] { OpenServiceA(*Scm, "FerrixAccess", SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS); }, code);
+        EXPECT_EQ(text.rfind("Access is denied. ", 0), 0u) << text;
+        EXPECT_NE(text.find(UnitDir + " ("), std::string::npos) << text;  // no drop-ins yet: their parent
+        EXPECT_EQ(code, EACCES);
+        auto service = OpenServiceA(*Scm, "FerrixAccess", SERVICE_QUERY_STATUS);
+        EXPECT_EQ(QueryServiceStatus(*service).CurrentState, SERVICE_STOPPED);
+        // Starting and stopping a unit of the user's own manager needs no more.
+        EXPECT_NO_THROW(OpenServiceA(*Scm, "FerrixAccess", SERVICE_START | SERVICE_STOP));
+        // An unknown unit still fails with the manager's text, not with a refusal.
+        EXPECT_EQ(Refusal([&] { OpenServiceA(*Scm, "NoSuchFerrix", SERVICE_CHANGE_CONFIG); }, code),
+                  "Unit NoSuchFerrix.service not found.");
+    }
+
+    // Once the drop-in directory exists, it is the one that counts.
+    std::filesystem::create_directories(dropIns);
+    {
+        TThreadFsIdentity nobody(Nobody, NoGroup);
+        const std::string text =
+            Refusal([&] { OpenServiceA(*Scm, "FerrixAccess", SERVICE_CHANGE_CONFIG); }, code);
+        EXPECT_NE(text.find(dropIns + " ("), std::string::npos) << text;
+    }
+    ASSERT_EQ(::chown(dropIns.c_str(), Nobody, NoGroup), 0);
+    {
+        TThreadFsIdentity nobody(Nobody, NoGroup);
+        EXPECT_NO_THROW(OpenServiceA(*Scm, "FerrixAccess", SERVICE_CHANGE_CONFIG));
+    }
+    EXPECT_NO_THROW(OpenServiceA(*Scm, "FerrixAccess", SERVICE_CHANGE_CONFIG | SERVICE_QUERY_CONFIG));
+}
+
+TEST_F(ServiceAccess, CallsTheHandleWasNotOpenedForAreRefusedAndChangeNothing)
+{
+    auto watcher = OpenServiceA(*Scm, "FerrixAccess", SERVICE_QUERY_STATUS);
+    int code = 0;
+    EXPECT_EQ(Refusal([&] { StartServiceA(*watcher); }, code).rfind("Access is denied. ", 0), 0u);
+    EXPECT_EQ(Refusal([&] { ChangeServiceConfigA(*watcher, "nobody", ""); }, code).rfind("Access is denied. ", 0), 0u);
+    EXPECT_FALSE(std::filesystem::exists(UnitDir + "/FerrixAccess.service.d/account.conf"));
+    EXPECT_EQ(ActiveState(), "inactive");
+
+    auto starter = OpenServiceA(*Scm, "FerrixAccess", SERVICE_START);
+    StartServiceA(*starter);
+    EXPECT_EQ(Refusal([&] { QueryServiceStatus(*starter); }, code).rfind("Access is denied. ", 0), 0u);
+    ASSERT_TRUE(WaitFor([&] { return QueryServiceStatus(*watcher).CurrentState == SERVICE_RUNNING; }));
+    EXPECT_EQ(Refusal([&] { ControlService(*starter, SERVICE_CONTROL_STOP); }, code).rfind("Access is denied. ", 0),
+              0u);
+    EXPECT_EQ(code, EACCES);
+    EXPECT_EQ(ActiveState(), "active");
+    auto stopper = OpenServiceA(*Scm, "FerrixAccess", SERVICE_STOP);
+    ControlService(*stopper, SERVICE_CONTROL_STOP);
+    EXPECT_TRUE(WaitFor([&] { return QueryServiceStatus(*watcher).CurrentState == SERVICE_STOPPED; }));
 }
