@@ -3,8 +3,9 @@
 
 TConsoleApplication::TConsoleApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
+    // The name only: a display name set as well would be added to every window's title on an
+    // X11 desktop.
     setApplicationName(ApplicationTitle);
-    setApplicationDisplayName(ApplicationTitle);
 }
 
 bool TConsoleApplication::notify(QObject* receiver, QEvent* event)

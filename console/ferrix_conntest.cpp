@@ -3,10 +3,12 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -156,6 +158,18 @@ void TConnectionTestDlg::reject()
     // A test in progress keeps the dialog open, as its buttons do.
     if (!Running)
         QDialog::reject();
+}
+
+void TConnectionTestDlg::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // In the middle of the screen, not of the owner, at the size the dialog has.
+    QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
 }
 
 void TConnectionTestDlg::TmrAutoStartTimer()

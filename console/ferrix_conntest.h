@@ -12,6 +12,7 @@
 class QDateTime;
 class QFrame;
 class QPushButton;
+class QShowEvent;
 class QTextCharFormat;
 class QTextEdit;
 class QTimer;
@@ -73,6 +74,9 @@ public:
 
 public slots:
     void reject() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     void TmrAutoStartTimer();

@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTextBlock>
 #include <QTextEdit>
 #include <cstring>
@@ -285,6 +286,32 @@ TEST_F(ConnTest, FtpDirectoryStepFailsAndTheTransferStepStillRuns)
         << "the transfer step's CWD is refused, and the destination ends disconnected";
 }
 
+// The window as it opens: no border icons, Test hidden until the first state update, and in the
+// middle of the screen even when its owner stands in a corner of it.
+TEST_F(ConnTest, OpensInTheMiddleOfTheScreenWithoutBorderIcons)
+{
+    QWidget owner;
+    owner.setGeometry(0, 0, 200, 100);
+    owner.show();
+    TConnectionTestDlg dlg(&owner);
+    dlg.Config = &Config;
+    EXPECT_EQ(dlg.windowTitle(), "Connectivity test");
+    EXPECT_TRUE(dlg.BtnTest->isHidden());
+    EXPECT_EQ(dlg.BtnBack->text(), "Back to Configuration");
+    EXPECT_FALSE(dlg.windowFlags() &
+                 (Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::WindowMinMaxButtonsHint));
+    QPoint centre, screenCentre;
+    AnswerNextModal([&](QWidget*) {
+        centre = dlg.frameGeometry().center();
+        screenCentre = dlg.screen()->availableGeometry().center();
+        EXPECT_TRUE(WaitForEvents([&] { return !dlg.BtnTest->isHidden() && !dlg.Running; }));
+        dlg.BtnBack->click();
+    });
+    dlg.exec();
+    EXPECT_LE((centre - screenCentre).manhattanLength(), 1)
+        << "centre (" << centre.x() << "," << centre.y() << ")";
+}
+
 TEST_F(ConnTest, NoDestinationGivesOnlyTheParameters)
 {
     Config.Username = "";
@@ -452,6 +479,26 @@ TEST_F(ConnTestAsUser, WrongPasswordFailsTheLogon)
                      "R|    Failed to login as user .\\" + User.Name() + ": The user name or password is incorrect."}));
     EXPECT_EQ(shown.Caption, "Connectivity test: " + Dest + ": ERRORS FOUND");
     EXPECT_EQ(shown.LogonToken, 0U);
+    EXPECT_EQ(ThreadFsUid(), 0);
+}
+
+// An account the window thread may not take: the logon passes, the impersonation fails with its
+// own text, and nothing else of the destination runs.
+TEST_F(ConnTestAsUser, AccountTheThreadMayNotTakeFailsTheConnection)
+{
+    ASSERT_TRUE(SetEffectiveCapability(CAP_SETGID, false));
+    struct TRestore {
+        ~TRestore() { SetEffectiveCapability(CAP_SETGID, true); }
+    } restore;
+    const TShown shown = RunDialog(&Config);
+
+    ASSERT_GE(shown.Report.size(), 3U);
+    EXPECT_EQ(Lines(shown.Report.end() - 3, shown.Report.end()),
+              (Lines{"B|Check destination " + Dest + ":", "|    Connecting...",
+                     "R|    Failed to impersonate user .\\" + User.Name() + " : Operation not permitted"}));
+    EXPECT_EQ(shown.Caption, "Connectivity test: " + Dest + ": ERRORS FOUND");
+    EXPECT_EQ(shown.LogonToken, 0U);
+    EXPECT_EQ(NamesIn(Dest), Lines{});
     EXPECT_EQ(ThreadFsUid(), 0);
 }
 
