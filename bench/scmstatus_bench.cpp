@@ -70,9 +70,9 @@ int main()
         ::setenv("FERRIX_RELAY", ssh.InstallProgram(FERRIX_RELAY_PROGRAM).c_str(), 1);
 
         auto local = OpenSCManagerA("");
-        auto localService = OpenServiceA(*local, "FerrixBench");
+        auto localService = OpenServiceA(*local, "FerrixBench", SERVICE_QUERY_STATUS);
         auto remote = OpenSCManagerA("otherpc");  // connects
-        auto remoteService = OpenServiceA(*remote, "FerrixBench");
+        auto remoteService = OpenServiceA(*remote, "FerrixBench", SERVICE_QUERY_STATUS);
         Measure(*localService, 10);  // warm up
         Measure(*remoteService, 10);
         Report("status query, this PC (100)", Measure(*localService, 100), 5);

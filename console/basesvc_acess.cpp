@@ -472,7 +472,7 @@ void TSvcWndBase::RefreshServiceState()
     }
     if (!ServiceHandle) {
         try {
-            ServiceHandle = OpenServiceA(*SCManager, ServiceName);
+            ServiceHandle = OpenServiceA(*SCManager, ServiceName, SERVICE_QUERY_STATUS);
         } catch (const std::exception& error) {
             SetStatusText("Failed to access service on " + name + ": " + error.what());
             InvalidateStatusBar();
@@ -585,7 +585,9 @@ void TSvcWndBase::ApplyConfigAndRestart()
     if (!HasServiceHandles())
         return;
     // Whether the user may configure, stop and start the service, found out before anything stops.
-    std::unique_ptr<TScService> check = OpenServiceA(*SCManager, ServiceName);
+    std::unique_ptr<TScService> check =
+        OpenServiceA(*SCManager, ServiceName,
+                     SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP);
     CloseServiceHandle(check);
     const auto showStep = [this](const char* text) {
         SetStatusText(std::string(text));

@@ -50,7 +50,7 @@ void TMainWnd::ApplyServiceAccount(TScManager& manager)
     std::string accountName;
     std::string password;
     ferrix::ChooseServiceAccount(config, accountName, password);
-    std::unique_ptr<TScService> service = OpenServiceA(manager, ServiceName);
+    std::unique_ptr<TScService> service = OpenServiceA(manager, ServiceName, SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS);
     ChangeServiceConfigA(*service, accountName, password);
     CloseServiceHandle(service);
 }

@@ -42,7 +42,7 @@ void WaitForState(TScService& service, const TWaitRule& rule, Clock::time_point 
 void StartServiceAndWait(TScManager& manager, const std::string& serviceName, std::chrono::milliseconds deadline)
 {
     const auto end = Clock::now() + deadline;
-    std::unique_ptr<TScService> service = OpenServiceA(manager, serviceName);
+    std::unique_ptr<TScService> service = OpenServiceA(manager, serviceName, SERVICE_START | SERVICE_QUERY_STATUS);
     StartServiceA(*service);
     WaitForState(*service, {SERVICE_RUNNING, false, "Failed to start service"}, end);
 }
@@ -50,7 +50,7 @@ void StartServiceAndWait(TScManager& manager, const std::string& serviceName, st
 void StopServiceAndWait(TScManager& manager, const std::string& serviceName, std::chrono::milliseconds deadline)
 {
     const auto end = Clock::now() + deadline;
-    std::unique_ptr<TScService> service = OpenServiceA(manager, serviceName);
+    std::unique_ptr<TScService> service = OpenServiceA(manager, serviceName, SERVICE_STOP | SERVICE_QUERY_STATUS);
     ControlService(*service, SERVICE_CONTROL_STOP);
     WaitForState(*service, {SERVICE_STOPPED, true, "Failed to stop service"}, end);
 }

@@ -69,7 +69,10 @@ TRelayWriter Request(TRelayOp op)
 class TRemoteManagerCalls : public TManagerCalls {
 public:
     explicit TRemoteManagerCalls(const std::string& pc) : Pc(pc) { Call(Pc, Request(TRelayOp::OpenManager)); }
-    void OpenUnit(const std::string& unit) override { Call(Pc, Request(TRelayOp::OpenUnit).Bytes(unit)); }
+    void OpenUnit(const std::string& unit, uint32_t access) override
+    {
+        Call(Pc, Request(TRelayOp::OpenUnit).Bytes(unit).U32(access));
+    }
     TUnitState QueryUnit(const std::string& unit) override
     {
         const std::string answer = Call(Pc, Request(TRelayOp::QueryUnit).Bytes(unit));

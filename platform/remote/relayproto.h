@@ -12,7 +12,7 @@ namespace ferrix {
 enum class TRelayOp : uint8_t {
     Hello = 1,       // -> protocol version, relay pid
     OpenManager,     // -> nothing
-    OpenUnit,        // unit -> nothing
+    OpenUnit,        // unit, access rights -> nothing
     QueryUnit,       // unit -> ActiveState, job type
     StartUnit,       // unit -> nothing
     StopUnit,        // unit -> nothing
@@ -20,7 +20,7 @@ enum class TRelayOp : uint8_t {
     CallPipe,        // local pipe name, request bytes, answer size -> ok byte, pipe error, answer bytes
 };
 
-constexpr uint32_t RelayProtocolVersion = 1;
+constexpr uint32_t RelayProtocolVersion = 2;
 constexpr uint32_t MaxRelayMessage = 1u << 20;
 constexpr uint8_t RelayDone = 0;
 constexpr uint8_t RelayFailed = 1;

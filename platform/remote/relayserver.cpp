@@ -63,9 +63,12 @@ std::string TRelayServer::Dispatch(const std::string& request)
     case TRelayOp::OpenManager:
         Manager();
         return done;
-    case TRelayOp::OpenUnit:
-        Manager().OpenUnit(reader.Bytes());
+    case TRelayOp::OpenUnit: {
+        // The rights are checked here, for the user the relay runs as.
+        const std::string unit = reader.Bytes();
+        Manager().OpenUnit(unit, reader.U32());
         return done;
+    }
     case TRelayOp::QueryUnit: {
         const TUnitState state = Manager().QueryUnit(reader.Bytes());
         return TRelayWriter().U8(RelayDone).Bytes(state.ActiveState).Bytes(state.JobType).Data();

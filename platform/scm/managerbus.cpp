@@ -3,7 +3,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <systemd/sd-bus.h>
+#include <unistd.h>
 
 #include "base/sysutils.h"
 
@@ -80,6 +84,47 @@ int OpenPrivate(sd_bus** bus)
 }
 
 }  // namespace
+
+namespace {
+
+// This process's start time in clock ticks since boot (field 22 of /proc/self/stat), which with
+// the pid names the process to polkit.
+uint64_t ProcessStartTime()
+{
+    std::ifstream file("/proc/self/stat");
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const size_t nameEnd = text.rfind(')');
+    if (nameEnd == std::string::npos)
+        return 0;
+    std::istringstream fields(text.substr(nameEnd + 1));
+    std::string field;
+    for (int number = 3; number <= 22 && (fields >> field); ++number) {
+    }
+    return std::strtoull(field.c_str(), nullptr, 10);
+}
+
+}  // namespace
+
+bool PolkitAllowsManagingUnits()
+{
+    sd_bus* bus = nullptr;
+    if (sd_bus_open_system(&bus) < 0)
+        return false;
+    TBusError error;
+    TBusMessage reply;
+    // Subject unix-process (pid, start-time), no details, flags 0: no interaction.
+    const int r = sd_bus_call_method(bus, "org.freedesktop.PolicyKit1", "/org/freedesktop/PolicyKit1/Authority",
+                                     "org.freedesktop.PolicyKit1.Authority", "CheckAuthorization", &error.Error,
+                                     &reply.Message, "(sa{sv})sa{ss}us", "unix-process", 2, "pid", "u",
+                                     static_cast<uint32_t>(::getpid()), "start-time", "t", ProcessStartTime(),
+                                     "org.freedesktop.systemd1.manage-units", 0, 0u, "");
+    int authorized = 0;
+    int challenge = 0;
+    const bool answered = r >= 0 && sd_bus_message_enter_container(reply.Message, 'r', "bba{ss}") >= 0 &&
+                          sd_bus_message_read(reply.Message, "bb", &authorized, &challenge) >= 0;
+    sd_bus_flush_close_unref(bus);
+    return answered && authorized != 0;
+}
 
 TManagerBus::TManagerBus(TRoute route)
 {

@@ -15,6 +15,10 @@ namespace ferrix {
 // Whether FERRIX_SERVICE_MANAGER selects the calling user's manager.
 bool UseUserManager();
 
+// Whether polkit lets this process manage the system manager's units without asking anyone
+// (org.freedesktop.systemd1.manage-units). No polkit on the system bus means no.
+bool PolkitAllowsManagingUnits();
+
 // What the manager says of one unit: its ActiveState and the type of the job it runs for it
 // ("start", "stop", ...; empty when none).
 struct TUnitState {

@@ -19,9 +19,10 @@ const std::string& TLocalManagerCalls::UnitPath(const std::string& unit)
     return found->second;
 }
 
-void TLocalManagerCalls::OpenUnit(const std::string& unit)
+void TLocalManagerCalls::OpenUnit(const std::string& unit, uint32_t access)
 {
     Paths[unit] = Bus.LoadUnit(unit);
+    CheckUnitAccess(unit, access);
 }
 
 TUnitState TLocalManagerCalls::QueryUnit(const std::string& unit)
@@ -81,23 +82,26 @@ std::unique_ptr<TScManager> OpenSCManagerA(const std::string& machineName)
     return manager;
 }
 
-std::unique_ptr<TScService> OpenServiceA(TScManager& manager, const std::string& serviceName)
+std::unique_ptr<TScService> OpenServiceA(TScManager& manager, const std::string& serviceName, uint32_t desiredAccess)
 {
     auto service = std::make_unique<TScService>();
     service->Calls = manager.Calls;
     service->ServiceName = serviceName;
     service->Unit = ServiceUnitName(serviceName);
-    service->Calls->OpenUnit(service->Unit);
+    service->Access = desiredAccess;
+    service->Calls->OpenUnit(service->Unit, desiredAccess);
     return service;
 }
 
 TServiceStatus QueryServiceStatus(TScService& service)
 {
+    CheckHandleAccess(service.Access, SERVICE_QUERY_STATUS);
     return UnitServiceStatus(service.Calls->QueryUnit(service.Unit), service.CheckPoint);
 }
 
 void StartServiceA(TScService& service)
 {
+    CheckHandleAccess(service.Access, SERVICE_START);
     service.Calls->StartUnit(service.Unit);
 }
 
@@ -105,11 +109,13 @@ void ControlService(TScService& service, uint32_t control)
 {
     if (control != SERVICE_CONTROL_STOP)
         throw EOSError("The requested control is not valid for this service", EINVAL);
+    CheckHandleAccess(service.Access, SERVICE_STOP);
     service.Calls->StopUnit(service.Unit);
 }
 
 void ChangeServiceConfigA(TScService& service, const std::string& accountName, const std::string& /*password*/)
 {
+    CheckHandleAccess(service.Access, SERVICE_CHANGE_CONFIG);
     service.Calls->SetUnitAccount(service.Unit, accountName);
 }
 

@@ -7,6 +7,10 @@
 // deactivating: stop pending; active and reloading: running), a start job still waiting for its
 // turn reads as start pending, and the checkpoint rises by one at each query while a job of the
 // unit runs. The wait hint is always 1000 ms.
+//
+// A service is opened with the access rights its calls need (platform/scm/unitaccess.h); the open
+// fails with "Access is denied." when this process, or the relay's user on another PC, lacks one,
+// and a call the handle was not opened for fails the same way.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +20,7 @@
 
 #include "base/sysutils.h"
 #include "platform/scm/managerbus.h"
+#include "platform/scm/unitaccess.h"
 #include "platform/service/servicestate.h"
 
 constexpr uint32_t SERVICE_STOPPED = csStopped;
@@ -31,8 +36,9 @@ constexpr uint32_t ServiceWaitHintMs = 1000;
 class TManagerCalls {
 public:
     virtual ~TManagerCalls() = default;
-    // Fails when the manager does not know the unit.
-    virtual void OpenUnit(const std::string& unit) = 0;
+    // Fails when the manager does not know the unit, or when this process lacks one of the access
+    // rights on it.
+    virtual void OpenUnit(const std::string& unit, uint32_t access) = 0;
     virtual TUnitState QueryUnit(const std::string& unit) = 0;
     virtual void StartUnit(const std::string& unit) = 0;
     virtual void StopUnit(const std::string& unit) = 0;
@@ -42,7 +48,7 @@ public:
 // This PC's manager over D-Bus.
 class TLocalManagerCalls : public TManagerCalls {
 public:
-    void OpenUnit(const std::string& unit) override;
+    void OpenUnit(const std::string& unit, uint32_t access) override;
     TUnitState QueryUnit(const std::string& unit) override;
     void StartUnit(const std::string& unit) override;
     void StopUnit(const std::string& unit) override;
@@ -70,13 +76,15 @@ struct TScService {
     std::shared_ptr<ferrix::TManagerCalls> Calls;
     std::string ServiceName;
     std::string Unit;
+    uint32_t Access = 0;  // the rights it was opened with
     uint32_t CheckPoint = 0;
 };
 
 // The manager of this PC (empty name, ".", or this PC's host name) or of another PC, with or
 // without a leading "\\".
 std::unique_ptr<TScManager> OpenSCManagerA(const std::string& machineName);
-std::unique_ptr<TScService> OpenServiceA(TScManager& manager, const std::string& serviceName);
+// desiredAccess: the SERVICE_... rights of the calls to be made on the handle.
+std::unique_ptr<TScService> OpenServiceA(TScManager& manager, const std::string& serviceName, uint32_t desiredAccess);
 TServiceStatus QueryServiceStatus(TScService& service);
 void StartServiceA(TScService& service);
 // Only SERVICE_CONTROL_STOP is offered; other codes fail.

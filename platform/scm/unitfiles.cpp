@@ -82,7 +82,7 @@ void RemoveFile(const std::string& path)
 // Removes the unit's drop-in directory with the files in it.
 void RemoveDropIns(const std::string& unit)
 {
-    const std::string dir = UnitFilePath(unit) + ".d";
+    const std::string dir = DropInDirectory(unit);
     if (!DirectoryExists(dir))
         return;
     for (const TSearchRec& rec : FindFiles(dir, "*"))
@@ -142,6 +142,11 @@ std::string UnitDirectory()
 std::string UnitFilePath(const std::string& unit)
 {
     return UnitDirectory() + "/" + unit;
+}
+
+std::string DropInDirectory(const std::string& unit)
+{
+    return UnitFilePath(unit) + ".d";
 }
 
 std::string ServiceUnitText(const std::string& displayName, const std::string& programPath, bool userManager)
@@ -210,7 +215,7 @@ std::string AccountUser(const std::string& accountName)
 void SetUnitAccount(TManagerBus& bus, const std::string& unit, const std::string& accountName)
 {
     const std::string user = AccountUser(accountName);
-    const std::string dir = UnitFilePath(unit) + ".d";
+    const std::string dir = DropInDirectory(unit);
     const std::string path = dir + "/" + AccountDropIn;
     if (user.empty() || user == "root") {
         RemoveFile(path);

@@ -14,6 +14,8 @@ class TManagerBus;
 std::string ServiceUnitName(const std::string& serviceName);
 std::string UnitDirectory();
 std::string UnitFilePath(const std::string& unit);
+// Where the unit's drop-ins go: its file path with ".d".
+std::string DropInDirectory(const std::string& unit);
 
 // The text of a notify-type unit that runs the program, started automatically by the manager.
 std::string ServiceUnitText(const std::string& displayName, const std::string& programPath, bool userManager);

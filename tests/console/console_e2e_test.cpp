@@ -320,3 +320,38 @@ TEST_F(ConsoleLocal, StartThatFailsShowsTheFailureAndKeepsThePendingText)
     EXPECT_TRUE(Console.WaitForStatus("Service stopped"));
     EXPECT_EQ(Svc->Run->Stop(), 0);
 }
+
+TEST_F(ConsoleLocal, RestartByAUserWhoMayNotChangeTheAccountIsRefusedBeforeTheServiceStops)
+{
+    Svc->Install();
+    OpenOnRunningService();
+    TMainWnd& wnd = Console.operator*();
+    const pid_t pid = Svc->MainPid();
+    ASSERT_GT(pid, 0);
+
+    // The window's manager connection stays root's; this thread's file accesses become nobody's,
+    // who may not write the drop-in of the account.
+    TPaintedTexts texts(wnd.StatusPanel);
+    std::string error;
+    {
+        TThreadFsIdentity nobody(65534, 65534);
+        try {
+            wnd.ApplyConfigAndRestart();
+            ADD_FAILURE() << "restarted without the right to change the account";
+        } catch (const EOSError& e) {
+            error = e.what();
+        }
+    }
+    EXPECT_EQ(error.rfind("Access is denied. ", 0), 0u) << error;
+    EXPECT_FALSE(texts.InOrder({"Service stopping..."})) << texts.Texts().join('|').toStdString();
+    EXPECT_EQ(Svc->Property("ActiveState"), "active");
+    EXPECT_EQ(Svc->MainPid(), pid);
+    EXPECT_EQ(StartedCount(), 1);
+    EXPECT_FALSE(fs::exists(Svc->Manager->ConfigDir() + "/systemd/user/TransportSvc2.service.d"));
+
+    // With the rights, the same restart goes through.
+    wnd.ApplyConfigAndRestart();
+    EXPECT_EQ(Svc->Property("ActiveState"), "active");
+    EXPECT_NE(Svc->MainPid(), pid);
+    EXPECT_EQ(StartedCount(), 2);
+}

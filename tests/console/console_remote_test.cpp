@@ -6,12 +6,14 @@
 #include <QSpinBox>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/stat.h>
 
 #include "console/ferrix_configdlg2.h"
 #include "console/selectpcdlg.h"
 #include "consolekit.h"
 #include "consolewindow.h"
 #include "ferrixunit.h"
+#include "testkit.h"
 
 namespace {
 
@@ -106,4 +108,41 @@ TEST_F(ConsoleRemote, WatchesAndReconfiguresTheServiceOfAnotherPcAndKeepsAPcThat
     Console.Close();
     const std::string settings = ReadTextFile(Console.Path("ferrix_cfg.ini"));
     EXPECT_NE(settings.find("RemotePC=nosuchpc.invalid"), std::string::npos) << settings;
+}
+
+TEST_F(ConsoleRemote, RestartIsRefusedOnTheOtherPcWhenItsRelayMayNotChangeTheAccount)
+{
+    Svc->Install();
+    Svc->Systemctl("start");
+    const pid_t pid = Svc->MainPid();
+    ASSERT_GT(pid, 0);
+    // The relay there runs with the manager's configuration folder read-only for it alone; this
+    // process may still write it, so only a check made by the relay refuses.
+    TempDir wrapperDir;
+    ::chmod(wrapperDir.Path().c_str(), 0755);
+    const std::string wrapper = wrapperDir / "ro-relay";
+    WriteTextFile(wrapper, "#!/bin/sh\nexec /usr/bin/unshare -m --propagation private /bin/sh -c "
+                           "'mount --bind -o ro \"$0\" \"$0\" && exec \"$1\"' \"" +
+                               Svc->Manager->ConfigDir() + "\" \"" + std::string(::getenv("FERRIX_RELAY")) + "\"\n");
+    ::chmod(wrapper.c_str(), 0755);
+    ::setenv("FERRIX_RELAY", wrapper.c_str(), 1);
+
+    WriteTextFile(Console.Path("ferrix_cfg.ini"), "[General]\nRemotePC=otherpc\n");
+    TMainWnd& wnd = Console.Open();
+    ASSERT_TRUE(Console.WaitForStatistics(40)) << wnd.StatusText().toStdString();
+    TPaintedTexts texts(wnd.StatusPanel);
+    std::string error;
+    try {
+        wnd.ApplyConfigAndRestart();
+        ADD_FAILURE() << "restarted without the right to change the account there";
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    EXPECT_EQ(error.rfind("Access is denied. ", 0), 0u) << error;
+    EXPECT_NE(error.find("Read-only file system"), std::string::npos) << error;
+    EXPECT_FALSE(texts.InOrder({"Service stopping..."})) << texts.Texts().join('|').toStdString();
+    EXPECT_EQ(Svc->Property("ActiveState"), "active");
+    EXPECT_EQ(Svc->MainPid(), pid);
+    // The link goes on serving the window.
+    EXPECT_TRUE(Console.WaitForStatistics(40)) << wnd.StatusText().toStdString();
 }

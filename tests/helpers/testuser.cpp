@@ -122,3 +122,18 @@ bool SetEffectiveCapability(int capability, bool on)
         data[capability / 32].effective &= ~bit;
     return ::syscall(SYS_capset, &header, data) == 0;
 }
+
+TThreadFsIdentity::TThreadFsIdentity(uid_t uid, gid_t gid)
+    : SavedUid(static_cast<uid_t>(::syscall(SYS_setfsuid, -1))), SavedGid(static_cast<gid_t>(::syscall(SYS_setfsgid, -1)))
+{
+    ::syscall(SYS_setfsgid, gid);
+    ::syscall(SYS_setfsuid, uid);
+    if (ThreadFsUid() != static_cast<long>(uid))
+        throw std::runtime_error("cannot take the file-system identity of uid " + std::to_string(uid));
+}
+
+TThreadFsIdentity::~TThreadFsIdentity()
+{
+    ::syscall(SYS_setfsuid, SavedUid);
+    ::syscall(SYS_setfsgid, SavedGid);
+}

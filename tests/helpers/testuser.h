@@ -39,3 +39,18 @@ inline long ThreadFsUid()
 }
 // Takes a capability out of the calling thread's effective set (it stays permitted) or puts it back.
 bool SetEffectiveCapability(int capability, bool on);
+
+// While it lives, the calling thread's file-system uid and gid are another user's (raw setfsuid
+// and setfsgid, which act on this thread only): its file accesses are that user's, without the
+// file capabilities of root, while its open descriptors and connections stay as they were.
+class TThreadFsIdentity {
+public:
+    TThreadFsIdentity(uid_t uid, gid_t gid);
+    ~TThreadFsIdentity();
+    TThreadFsIdentity(const TThreadFsIdentity&) = delete;
+    TThreadFsIdentity& operator=(const TThreadFsIdentity&) = delete;
+
+private:
+    uid_t SavedUid;
+    gid_t SavedGid;
+};

@@ -1,14 +1,29 @@
 // The pieces of the service-manager layer that need no manager: the unit text INSTALL writes, the
 // status the client reads from a unit's state, the account names, the notifications of the
-// systemd host and the relay's message framing.
+// systemd host and the relay's message framing; and, against a real user manager, the access
+// rights a service is opened with.
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <sys/wait.h>
+#include <systemd/sd-bus.h>
+#include <thread>
 #include <unistd.h>
 
 #include "platform/remote/relayclient.h"
 #include "platform/remote/relayproto.h"
 #include "platform/scm/scm.h"
 #include "platform/scm/unitfiles.h"
+#include "childproc.h"
 #include "platform/service/systemdhost.h"
+#include "testkit.h"
+#include "testuser.h"
+#include "usermanager.h"
 
 using namespace ferrix;
 
@@ -145,4 +160,308 @@ TEST(ServiceControl, ManagerThatCannotBeReachedRaisesWithTheSystemsText)
     }
     ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
     ::unsetenv("FERRIX_SERVICE_MANAGER");
+}
+
+namespace {
+
+constexpr uid_t Nobody = 65534;
+constexpr gid_t NoGroup = 65534;
+
+// A simple unit "FerrixAccess" of a real user manager, running a sleep when started.
+class ServiceAccess : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string why = TUserManager::Unavailable();
+        if (!why.empty())
+            GTEST_SKIP() << why;
+        Manager = std::make_unique<TUserManager>(Dir / "pipes");
+        UnitDir = Manager->ConfigDir() + "/systemd/user";
+        std::filesystem::create_directories(UnitDir);
+        WriteTextFile(UnitDir + "/FerrixAccess.service", "[Service]\nExecStart=/bin/sleep 600\n");
+        std::string output;
+        ASSERT_EQ(Manager->Systemctl({"daemon-reload"}, output), 0) << output;
+        Scm = OpenSCManagerA("");
+    }
+
+    void TearDown() override
+    {
+        if (Scm)
+            CloseServiceHandle(Scm);
+        Manager.reset();
+    }
+
+    // The text of the EOSError that call raises, or "" when it raises none.
+    template <class Call>
+    static std::string Refusal(Call call, int& code)
+    {
+        try {
+            call();
+        } catch (const EOSError& e) {
+            code = e.ErrorCode;
+            return e.what();
+        }
+        return std::string();
+    }
+
+    std::string ActiveState() const { return Manager->UnitProperty("FerrixAccess.service", "ActiveState"); }
+
+    TempDir Dir;
+    std::unique_ptr<TUserManager> Manager;
+    std::string UnitDir;
+    std::unique_ptr<TScManager> Scm;
+};
+
+}  // namespace
+
+TEST_F(ServiceAccess, AUserWhoCannotWriteTheDropInPlaceMayQueryButNotReconfigure)
+{
+    const std::string dropIns = UnitDir + "/FerrixAccess.service.d";
+    int code = 0;
+    {
+        // The bus connection stays root's; only the file accesses become nobody's.
+        TThreadFsIdentity nobody(Nobody, NoGroup);
+        const std::string text = Refusal(
+            [&] { OpenServiceA(*Scm, "FerrixAccess", SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS); }, code);
+        EXPECT_EQ(text.rfind("Access is denied. ", 0), 0u) << text;
+        EXPECT_NE(text.find(UnitDir + " ("), std::string::npos) << text;  // no drop-ins yet: their parent
+        EXPECT_EQ(code, EACCES);
+        auto service = OpenServiceA(*Scm, "FerrixAccess", SERVICE_QUERY_STATUS);
+        EXPECT_EQ(QueryServiceStatus(*service).CurrentState, SERVICE_STOPPED);
+        // Starting and stopping a unit of the user's own manager needs no more.
+        EXPECT_NO_THROW(OpenServiceA(*Scm, "FerrixAccess", SERVICE_START | SERVICE_STOP));
+        // An unknown unit still fails with the manager's text, not with a refusal.
+        EXPECT_EQ(Refusal([&] { OpenServiceA(*Scm, "NoSuchFerrix", SERVICE_CHANGE_CONFIG); }, code),
+                  "Unit NoSuchFerrix.service not found.");
+    }
+
+    // Once the drop-in directory exists, it is the one that counts.
+    std::filesystem::create_directories(dropIns);
+    {
+        TThreadFsIdentity nobody(Nobody, NoGroup);
+        const std::string text =
+            Refusal([&] { OpenServiceA(*Scm, "FerrixAccess", SERVICE_CHANGE_CONFIG); }, code);
+        EXPECT_NE(text.find(dropIns + " ("), std::string::npos) << text;
+    }
+    ASSERT_EQ(::chown(dropIns.c_str(), Nobody, NoGroup), 0);
+    {
+        TThreadFsIdentity nobody(Nobody, NoGroup);
+        EXPECT_NO_THROW(OpenServiceA(*Scm, "FerrixAccess", SERVICE_CHANGE_CONFIG));
+    }
+    EXPECT_NO_THROW(OpenServiceA(*Scm, "FerrixAccess", SERVICE_CHANGE_CONFIG | SERVICE_QUERY_CONFIG));
+}
+
+TEST_F(ServiceAccess, CallsTheHandleWasNotOpenedForAreRefusedAndChangeNothing)
+{
+    auto watcher = OpenServiceA(*Scm, "FerrixAccess", SERVICE_QUERY_STATUS);
+    int code = 0;
+    EXPECT_EQ(Refusal([&] { StartServiceA(*watcher); }, code).rfind("Access is denied. ", 0), 0u);
+    EXPECT_EQ(Refusal([&] { ChangeServiceConfigA(*watcher, "nobody", ""); }, code).rfind("Access is denied. ", 0), 0u);
+    EXPECT_FALSE(std::filesystem::exists(UnitDir + "/FerrixAccess.service.d/account.conf"));
+    EXPECT_EQ(ActiveState(), "inactive");
+
+    auto starter = OpenServiceA(*Scm, "FerrixAccess", SERVICE_START);
+    StartServiceA(*starter);
+    EXPECT_EQ(Refusal([&] { QueryServiceStatus(*starter); }, code).rfind("Access is denied. ", 0), 0u);
+    ASSERT_TRUE(WaitFor([&] { return QueryServiceStatus(*watcher).CurrentState == SERVICE_RUNNING; }));
+    EXPECT_EQ(Refusal([&] { ControlService(*starter, SERVICE_CONTROL_STOP); }, code).rfind("Access is denied. ", 0),
+              0u);
+    EXPECT_EQ(code, EACCES);
+    EXPECT_EQ(ActiveState(), "active");
+    auto stopper = OpenServiceA(*Scm, "FerrixAccess", SERVICE_STOP);
+    ControlService(*stopper, SERVICE_CONTROL_STOP);
+    EXPECT_TRUE(WaitFor([&] { return QueryServiceStatus(*watcher).CurrentState == SERVICE_STOPPED; }));
+}
+
+namespace {
+
+// What the polkit stand-in was asked.
+struct TPolkitQuestion {
+    std::string SubjectKind, Action, Cancellation;
+    uint32_t Pid = 0, Flags = 99;
+    uint64_t StartTime = 0;
+};
+
+// A bus of the test's own (dbus-daemon) as the system bus, and on it, when Serve is called, a
+// stand-in for polkit's authority that answers CheckAuthorization with Authorized.
+class PolkitQuestion : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (::access("/usr/bin/dbus-daemon", X_OK) != 0)
+            GTEST_SKIP() << "dbus-daemon is not installed";
+        const char* saved = ::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+        SavedAddress = saved != nullptr ? saved : "";
+        HadAddress = saved != nullptr;
+        // Open to every user, as the system bus is.
+        ::chmod(Dir.Path().c_str(), 0755);
+        Address = "unix:path=" + (Dir / "bus");
+        WriteTextFile(Dir / "bus.conf",
+                      "<busconfig><type>system</type><listen>" + Address +
+                          "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/>"
+                          "<allow own=\"*\"/><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                          "<allow eavesdrop=\"true\"/></policy></busconfig>\n");
+        Daemon = SpawnChild({"/usr/bin/dbus-daemon", "--config-file=" + (Dir / "bus.conf"), "--nofork", "--nopidfile"});
+        ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(Dir / "bus"); }));
+        ::chmod((Dir / "bus").c_str(), 0777);
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", Address.c_str(), 1);
+    }
+
+    void TearDown() override
+    {
+        Stop = true;
+        if (Server.joinable())
+            Server.join();
+        if (HadAddress)
+            ::setenv("DBUS_SYSTEM_BUS_ADDRESS", SavedAddress.c_str(), 1);
+        else
+            ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+        if (Daemon.Pid > 0)
+            KillChild(Daemon);
+    }
+
+    void Serve()
+    {
+        std::atomic<bool> ready{false};
+        Server = std::thread([this, &ready] { Run(ready); });
+        ASSERT_TRUE(WaitFor([&] { return ready.load(); }));
+    }
+
+    static int Check(sd_bus_message* m, void* data, sd_bus_error*)
+    {
+        auto* self = static_cast<PolkitQuestion*>(data);
+        TPolkitQuestion& q = self->Asked;
+        const char* text = nullptr;
+        sd_bus_message_enter_container(m, 'r', "sa{sv}");
+        sd_bus_message_read(m, "s", &text);
+        q.SubjectKind = text;
+        sd_bus_message_enter_container(m, 'a', "{sv}");
+        while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
+            sd_bus_message_read(m, "s", &text);
+            const std::string key = text;
+            if (key == "pid")
+                sd_bus_message_read(m, "v", "u", &q.Pid);
+            else if (key == "start-time")
+                sd_bus_message_read(m, "v", "t", &q.StartTime);
+            else
+                sd_bus_message_skip(m, "v");
+            sd_bus_message_exit_container(m);
+        }
+        sd_bus_message_exit_container(m);
+        sd_bus_message_exit_container(m);
+        sd_bus_message_read(m, "s", &text);
+        q.Action = text;
+        sd_bus_message_skip(m, "a{ss}");
+        sd_bus_message_read(m, "us", &q.Flags, &text);
+        q.Cancellation = text;
+        ++self->Questions;
+        return sd_bus_reply_method_return(m, "(bba{ss})", self->Authorized ? 1 : 0, 0, 0);
+    }
+
+    void Run(std::atomic<bool>& ready)
+    {
+        static const sd_bus_vtable vtable[] = {
+            SD_BUS_VTABLE_START(0),
+            SD_BUS_METHOD("CheckAuthorization", "(sa{sv})sa{ss}us", "(bba{ss})", Check, SD_BUS_VTABLE_UNPRIVILEGED),
+            SD_BUS_VTABLE_END,
+        };
+        sd_bus* bus = nullptr;
+        sd_bus_slot* slot = nullptr;
+        if (sd_bus_new(&bus) >= 0 && sd_bus_set_address(bus, Address.c_str()) >= 0 &&
+            sd_bus_set_bus_client(bus, 1) >= 0 && sd_bus_start(bus) >= 0 &&
+            sd_bus_add_object_vtable(bus, &slot, "/org/freedesktop/PolicyKit1/Authority",
+                                     "org.freedesktop.PolicyKit1.Authority", vtable, this) >= 0 &&
+            sd_bus_request_name(bus, "org.freedesktop.PolicyKit1", 0) >= 0) {
+            ready = true;
+            while (!Stop) {
+                if (sd_bus_process(bus, nullptr) > 0)
+                    continue;
+                sd_bus_wait(bus, 50000);  // wakes to look at Stop
+            }
+        }
+        sd_bus_slot_unref(slot);
+        sd_bus_flush_close_unref(bus);
+    }
+
+    TempDir Dir;
+    std::string Address, SavedAddress;
+    bool HadAddress = false;
+    TChild Daemon;
+    std::thread Server;
+    std::atomic<bool> Stop{false};
+    std::atomic<bool> Authorized{false};
+    std::atomic<int> Questions{0};
+    TPolkitQuestion Asked;
+};
+
+// CheckUnitAccess for the rights in a child whose effective user is nobody, on the system
+// manager: 0 when granted, 1 when refused with "Access is denied.", 2 otherwise.
+int AccessOfNobody(uint32_t access, pid_t& child)
+{
+    child = ::fork();
+    if (child == 0) {
+        ::unsetenv("FERRIX_SERVICE_MANAGER");
+        if (::setegid(NoGroup) != 0 || ::seteuid(Nobody) != 0)
+            ::_exit(3);
+        try {
+            CheckUnitAccess("FerrixAccess.service", access);
+            ::_exit(0);
+        } catch (const EOSError& e) {
+            ::_exit(std::string(e.what()).rfind("Access is denied. ", 0) == 0 ? 1 : 2);
+        }
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Field 22 of /proc/self/stat.
+uint64_t OwnStartTime()
+{
+    std::ifstream file("/proc/self/stat");
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    for (int number = 3; number <= 22; ++number)
+        fields >> field;
+    return std::stoull(field);
+}
+
+}  // namespace
+
+TEST_F(PolkitQuestion, AskedForThisProcessWithoutInteractionAndItsAnswerTaken)
+{
+    // Nobody answers for polkit: not authorized.
+    EXPECT_FALSE(PolkitAllowsManagingUnits());
+    Serve();
+    EXPECT_FALSE(PolkitAllowsManagingUnits());
+    ASSERT_EQ(Questions, 1);
+    EXPECT_EQ(Asked.SubjectKind, "unix-process");
+    EXPECT_EQ(Asked.Pid, static_cast<uint32_t>(::getpid()));
+    EXPECT_EQ(Asked.StartTime, OwnStartTime());
+    EXPECT_NE(Asked.StartTime, 0u);
+    EXPECT_EQ(Asked.Action, "org.freedesktop.systemd1.manage-units");
+    EXPECT_EQ(Asked.Flags, 0u);  // no interaction
+    EXPECT_EQ(Asked.Cancellation, "");
+    Authorized = true;
+    EXPECT_TRUE(PolkitAllowsManagingUnits());
+    EXPECT_EQ(Questions, 2);
+}
+
+TEST_F(PolkitQuestion, StartAndStopOfTheSystemManagerAreUpToPolkitForAUserOtherThanRoot)
+{
+    pid_t child = 0;
+    EXPECT_EQ(AccessOfNobody(SERVICE_START, child), 1);  // no polkit on the bus
+    Serve();
+    EXPECT_EQ(AccessOfNobody(SERVICE_STOP | SERVICE_QUERY_STATUS, child), 1);
+    ASSERT_EQ(Questions, 1);
+    EXPECT_EQ(Asked.Pid, static_cast<uint32_t>(child));
+    Authorized = true;
+    EXPECT_EQ(AccessOfNobody(SERVICE_START | SERVICE_STOP, child), 0);
+    EXPECT_EQ(Questions, 2);
+    // Other rights, and root, are not polkit's matter.
+    Authorized = false;
+    EXPECT_EQ(AccessOfNobody(SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG, child), 0);
+    EXPECT_NO_THROW(CheckUnitAccess("FerrixAccess.service", SERVICE_START | SERVICE_STOP));
+    EXPECT_EQ(Questions, 2);
 }

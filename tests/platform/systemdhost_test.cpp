@@ -33,7 +33,7 @@ TEST(SystemdHost, UnitIsActiveOnlyOnceTheStartEventIsDone)
     ASSERT_EQ(manager.Systemctl({"daemon-reload"}, output), 0) << output;
 
     auto scm = OpenSCManagerA("");
-    auto service = OpenServiceA(*scm, "FerrixSample");
+    auto service = OpenServiceA(*scm, "FerrixSample", SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
     StartServiceA(*service);
     ASSERT_TRUE(WaitFor([&] { return fs::exists(log) && ReadTextFile(log).find("start") != std::string::npos; }));
     // The start event runs: pending, and each query while the start job runs counts on.

@@ -28,6 +28,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The rights of the tests that start and stop the service.
+constexpr uint32_t ControlRights = SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS;
+
 const std::string Unit = "TransportSvc2.service";
 
 class Ferrix2Unit : public ::testing::Test {
@@ -153,7 +156,7 @@ TEST_F(Ferrix2Unit, InstallWritesAnEnabledNotifyUnitAndUninstallRemovesIt)
     EXPECT_EQ(Manager->UnitProperty(Unit, "LoadState"), "not-found");
     auto manager = OpenSCManagerA("");
     try {
-        OpenServiceA(*manager, "TransportSvc2");
+        OpenServiceA(*manager, "TransportSvc2", SERVICE_QUERY_STATUS);
         ADD_FAILURE() << "a removed unit opened";
     } catch (const EOSError& e) {
         EXPECT_STREQ(e.what(), "Unit TransportSvc2.service not found.");
@@ -170,7 +173,7 @@ TEST_F(Ferrix2Unit, StartMakesTheUnitActiveOnlyOnceThePipesAnswer)
 {
     Install();
     auto manager = OpenSCManagerA("");
-    auto service = OpenServiceA(*manager, "TransportSvc2");
+    auto service = OpenServiceA(*manager, "TransportSvc2", ControlRights);
     EXPECT_EQ(QueryServiceStatus(*service).CurrentState, SERVICE_STOPPED);
     EXPECT_FALSE(StatisticsAnswer());
 
@@ -207,7 +210,7 @@ TEST_F(Ferrix2Unit, StopRequestDuringACheckPassEndsTheUnitCleanly)
     Run->WriteIni(Ferrix2Ini(Ferrix2FtpSettings(Shop, server, true)));
     Install();
     auto manager = OpenSCManagerA("");
-    auto service = OpenServiceA(*manager, "TransportSvc2");
+    auto service = OpenServiceA(*manager, "TransportSvc2", ControlRights);
     // The first file waits for the server; the stop request arrives meanwhile.
     server.Pause();
     StartServiceA(*service);
@@ -229,7 +232,7 @@ TEST_F(Ferrix2Unit, StartThatFailsIsReportedStoppedNotRunning)
 {
     Install();
     auto manager = OpenSCManagerA("");
-    auto service = OpenServiceA(*manager, "TransportSvc2");
+    auto service = OpenServiceA(*manager, "TransportSvc2", ControlRights);
     // A second copy in the foreground holds the pipes.
     Run->Start();
     ASSERT_TRUE(WaitFor([&] { return StatisticsAnswer(); })) << Run->Log();
@@ -254,7 +257,7 @@ TEST_F(Ferrix2Unit, AccountChangeRunsTheNextStartAsThatUserAndLocalSystemAsRoot)
     HandProgramTo(user);
     Install();
     auto manager = OpenSCManagerA("");
-    auto service = OpenServiceA(*manager, "TransportSvc2");
+    auto service = OpenServiceA(*manager, "TransportSvc2", ControlRights | SERVICE_CHANGE_CONFIG);
 
     // The password goes nowhere: not into the drop-in, not to the manager.
     ChangeServiceConfigA(*service, ".\\" + user.Name(), "Secret-Pa55");
@@ -294,8 +297,8 @@ TEST_F(Ferrix2Remote, ControlAndExchangesOnAnotherPcGiveTheLocalAnswers)
     auto local = OpenSCManagerA("");
     auto remote = OpenSCManagerA("\\\\otherpc");
     EXPECT_EQ(remote->MachineName, "otherpc");
-    auto localService = OpenServiceA(*local, "TransportSvc2");
-    auto remoteService = OpenServiceA(*remote, "TransportSvc2");
+    auto localService = OpenServiceA(*local, "TransportSvc2", ControlRights);
+    auto remoteService = OpenServiceA(*remote, "TransportSvc2", ControlRights);
     EXPECT_EQ(QueryServiceStatus(*remoteService).CurrentState, SERVICE_STOPPED);
 
     const std::vector<uint32_t> starting = ControlAndWait(*remoteService, true);
@@ -332,7 +335,7 @@ TEST_F(Ferrix2Remote, ControlAndExchangesOnAnotherPcGiveTheLocalAnswers)
     EXPECT_EQ(Run->CountLog("TransportSvc2 service stopped"), 1);
 
     try {
-        OpenServiceA(*remote, "NoSuchService");
+        OpenServiceA(*remote, "NoSuchService", SERVICE_QUERY_STATUS);
         ADD_FAILURE() << "an unknown unit opened";
     } catch (const EOSError& e) {
         EXPECT_STREQ(e.what(), "Unit NoSuchService.service not found.");
@@ -347,7 +350,7 @@ TEST_F(Ferrix2Remote, SettingsPipeAdmitsOnlyRootOrTheServicesUserOverSsh)
     HandProgramTo(sshUser);
     Install();
     auto manager = OpenSCManagerA("");
-    auto service = OpenServiceA(*manager, "TransportSvc2");
+    auto service = OpenServiceA(*manager, "TransportSvc2", ControlRights | SERVICE_CHANGE_CONFIG);
     ASSERT_EQ(ControlAndWait(*service, true).back(), SERVICE_RUNNING);
 
     // The service runs as root: the SSH user gets the statistics, not the settings.
