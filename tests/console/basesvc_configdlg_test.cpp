@@ -49,26 +49,6 @@ int RunModal(QDialog& dialog, const std::function<void()>& action)
     return dialog.exec();
 }
 
-// Makes dir the current directory while it lives; the old one comes back also when a test fails.
-class TCurrentDirectory {
-public:
-    explicit TCurrentDirectory(const std::string& dir)
-    {
-        Saved = getcwd(Previous, sizeof Previous) != nullptr && chdir(dir.c_str()) == 0;
-    }
-    ~TCurrentDirectory()
-    {
-        if (Saved && chdir(Previous) != 0)
-            ADD_FAILURE() << "cannot return to " << Previous;
-    }
-    TCurrentDirectory(const TCurrentDirectory&) = delete;
-    TCurrentDirectory& operator=(const TCurrentDirectory&) = delete;
-    bool Saved = false;
-
-private:
-    char Previous[4096] = {};
-};
-
 // Refuses every OK, or raises, and counts its calls.
 class TRefusingDlg : public TBaseSvcConfigDlg {
 public:

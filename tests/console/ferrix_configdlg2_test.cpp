@@ -68,26 +68,6 @@ public:
     int Shown = 0;
 };
 
-// Makes dir the current directory while it lives; the old one comes back also when a test fails.
-class TCurrentDirectory {
-public:
-    explicit TCurrentDirectory(const std::string& dir)
-    {
-        Saved = getcwd(Previous, sizeof Previous) != nullptr && chdir(dir.c_str()) == 0;
-    }
-    ~TCurrentDirectory()
-    {
-        if (Saved && chdir(Previous) != 0)
-            ADD_FAILURE() << "cannot return to " << Previous;
-    }
-    TCurrentDirectory(const TCurrentDirectory&) = delete;
-    TCurrentDirectory& operator=(const TCurrentDirectory&) = delete;
-    bool Saved = false;
-
-private:
-    char Previous[4096] = {};
-};
-
 // A settings file and a phonebook with two dial-up entries, both in a directory of the test.
 class TransportDialog : public testing::Test {
 protected:

@@ -25,6 +25,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <gtest/gtest.h>
 
 #include "platform/files/filedescriptor.h"
 
@@ -271,4 +272,15 @@ bool SmallFileSystem::Fill(const std::string& name) const
     while ((n = ::write(file.Get(), block.data(), block.size())) > 0) {
     }
     return n < 0 && errno == ENOSPC;
+}
+
+TCurrentDirectory::TCurrentDirectory(const std::string& dir)
+{
+    Saved = getcwd(Previous, sizeof Previous) != nullptr && chdir(dir.c_str()) == 0;
+}
+
+TCurrentDirectory::~TCurrentDirectory()
+{
+    if (Saved && chdir(Previous) != 0)
+        ADD_FAILURE() << "cannot return to " << Previous;
 }

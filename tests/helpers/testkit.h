@@ -22,6 +22,19 @@ private:
     std::string Root;
 };
 
+// Makes dir the current directory while it lives; the old one comes back also when a test fails.
+class TCurrentDirectory {
+public:
+    explicit TCurrentDirectory(const std::string& dir);
+    ~TCurrentDirectory();
+    TCurrentDirectory(const TCurrentDirectory&) = delete;
+    TCurrentDirectory& operator=(const TCurrentDirectory&) = delete;
+    bool Saved = false;  // the directory was changed
+
+private:
+    char Previous[4096] = {};
+};
+
 // While it lives, files of this process may not grow beyond limit bytes: a write past it fails
 // with EFBIG (SIGXFSZ ignored), as on a full disk. Restores both when it ends.
 class TFileSizeLimit {
