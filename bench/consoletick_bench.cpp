@@ -16,30 +16,18 @@
 #include "console/ferrix_cfgmain2.h"
 #include "ferrixunit.h"
 #include "testkit.h"
+#include "benchkit.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // Milliseconds of each of count ticks; every tick must show the statistics.
 std::vector<double> Measure(TMainWnd& wnd, int count)
 {
-    std::vector<double> times;
-    for (int i = 0; i < count; ++i) {
-        const auto start = Clock::now();
+    return TimeEach(count, [&wnd] {
         wnd.TmrMainTimer();
-        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         if (!wnd.IsServiceRunning() || !wnd.StatusText().isEmpty())
             throw std::runtime_error("the tick did not show the statistics: " + wnd.StatusText().toStdString());
-    }
-    std::sort(times.begin(), times.end());
-    return times;
-}
-
-void Report(const char* what, const std::vector<double>& times, double target)
-{
-    std::printf("%-44s median %7.3f ms  p90 %7.3f ms  (target < %.0f ms: %s)\n", what, times[times.size() / 2],
-                times[times.size() * 9 / 10], target, times[times.size() / 2] < target ? "met" : "MISSED");
+    });
 }
 
 int Run()
@@ -53,12 +41,12 @@ int Run()
     wnd.TmrMain->stop();  // the bench runs the ticks itself
 
     Measure(wnd, 10);  // opens the handles
-    Report("console tick, this PC (100)", Measure(wnd, 100), 10);
+    ReportTimes("console tick, this PC (100)", Measure(wnd, 100), 10);
 
     wnd.CloseServiceHandles();
     wnd.SetPcName("otherpc");
     Measure(wnd, 10);  // opens the SSH connection
-    Report("console tick, another PC over SSH (100)", Measure(wnd, 100), 40);
+    ReportTimes("console tick, another PC over SSH (100)", Measure(wnd, 100), 40);
     wnd.CloseServiceHandles();
     return 0;
 }

@@ -16,33 +16,20 @@
 #include "platform/scm/scm.h"
 #include "sshserver.h"
 #include "testkit.h"
+#include "benchkit.h"
 #include "usermanager.h"
 
 using namespace ferrix;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // Milliseconds of each of count queries.
 std::vector<double> Measure(TScService& service, int count)
 {
-    std::vector<double> times;
-    for (int i = 0; i < count; ++i) {
-        const auto start = Clock::now();
-        const TServiceStatus status = QueryServiceStatus(service);
-        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-        if (status.CurrentState != SERVICE_RUNNING)
+    return TimeEach(count, [&service] {
+        if (QueryServiceStatus(service).CurrentState != SERVICE_RUNNING)
             throw std::runtime_error("the unit is not running");
-    }
-    std::sort(times.begin(), times.end());
-    return times;
-}
-
-void Report(const char* what, const std::vector<double>& times, double target)
-{
-    std::printf("%-40s median %7.3f ms  p90 %7.3f ms  (target < %.0f ms: %s)\n", what, times[times.size() / 2],
-                times[times.size() * 9 / 10], target, times[times.size() / 2] < target ? "met" : "MISSED");
+    });
 }
 
 }  // namespace
@@ -75,8 +62,8 @@ int main()
         auto remoteService = OpenServiceA(*remote, "FerrixBench", SERVICE_QUERY_STATUS);
         Measure(*localService, 10);  // warm up
         Measure(*remoteService, 10);
-        Report("status query, this PC (100)", Measure(*localService, 100), 5);
-        Report("status query, another PC over SSH (100)", Measure(*remoteService, 100), 20);
+        ReportTimes("status query, this PC (100)", Measure(*localService, 100), 5);
+        ReportTimes("status query, another PC over SSH (100)", Measure(*remoteService, 100), 20);
         CloseRelayLinks();
         manager.Systemctl({"stop", "FerrixBench"}, output);
         return 0;
