@@ -22,4 +22,13 @@ namespace ferrix {
 // Runs an event handler; an exception that escapes it is shown by ShowException. Every handler of
 // the console's windows runs through here, so that no exception crosses the toolkit's frames.
 void RunHandler(const std::function<void()>& handler);
+
+// The hourglass cursor while it lives; the cursor comes back also when the work raises.
+class TWaitCursor {
+public:
+    TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+    TWaitCursor(const TWaitCursor&) = delete;
+    TWaitCursor& operator=(const TWaitCursor&) = delete;
+};
 }  // namespace ferrix

@@ -46,15 +46,6 @@ bool TrySystemTimeToDateTime(const SYSTEMTIME& time, TDateTime& value)
     }
 }
 
-// The hourglass while a command runs; the cursor comes back also when the command raises.
-class TWaitCursor {
-public:
-    TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
-    TWaitCursor(const TWaitCursor&) = delete;
-    TWaitCursor& operator=(const TWaitCursor&) = delete;
-};
-
 int ShowBox(QWidget* owner, QMessageBox::Icon icon, const std::string& text, QMessageBox::StandardButtons buttons)
 {
     QMessageBox box(icon, ApplicationTitle, Q(text), buttons, owner);
@@ -531,7 +522,7 @@ void TSvcWndBase::BtnSrvStartClick()
                 QMessageBox::Ok);
         return;
     }
-    TWaitCursor cursor;
+    ferrix::TWaitCursor cursor;
     SetStatusText(std::string("Service starting..."));
     SetBusy(false);
     RepaintStatusBar();
@@ -549,7 +540,7 @@ void TSvcWndBase::BtnSrvStopClick()
                 QMessageBox::Ok);
         return;
     }
-    TWaitCursor cursor;
+    ferrix::TWaitCursor cursor;
     SetStatusText(std::string("Service stopping..."));
     SetBusy(false);
     RepaintStatusBar();
@@ -568,7 +559,7 @@ void TSvcWndBase::ConfigureService()
         RetrieveConfiguration();
         std::unique_ptr<TBaseSvcConfigDlg> dialog = DlgClass(this, PcName, LocalConfigPath(), ConfigClass);
         if (dialog->exec() == QDialog::Accepted) {
-            TWaitCursor cursor;
+            ferrix::TWaitCursor cursor;
             SendConfiguration();
             SetBusy(false);
             ApplyConfigAndRestart();
@@ -597,7 +588,7 @@ void TSvcWndBase::ApplyConfigAndRestart()
         if (ShowBox(this, QMessageBox::Question, "Service is not running.\nDo you want to start it now?",
                     QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
             return;
-        TWaitCursor cursor;
+        ferrix::TWaitCursor cursor;
         showStep("Changing service configuration...");
         ApplyServiceAccount(*SCManager);
         showStep("Service starting...");
@@ -605,7 +596,7 @@ void TSvcWndBase::ApplyConfigAndRestart()
         SetStatusText(std::string("Service is running"));
         return;
     }
-    TWaitCursor cursor;
+    ferrix::TWaitCursor cursor;
     showStep("Service stopping...");
     StopServiceAndWait(*SCManager, ServiceName);
     showStep("Changing service configuration...");

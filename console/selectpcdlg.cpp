@@ -23,18 +23,9 @@ namespace {
 constexpr const char* SelectPcHint = "Select PC where the service is running";
 constexpr int PromptWidth = 360;
 
-// The hourglass while the list of computers is gathered; restored whatever happens.
-class TWaitCursor {
-public:
-    TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
-    TWaitCursor(const TWaitCursor&) = delete;
-    TWaitCursor& operator=(const TWaitCursor&) = delete;
-};
-
 QStringList KnownComputers()
 {
-    TWaitCursor wait;
+    ferrix::TWaitCursor wait;
     QStringList names;
     for (const std::string& name : ferrix::KnownHosts(ferrix::DefaultKnownHostsSources()))
         names.append(QString::fromStdString(name));
