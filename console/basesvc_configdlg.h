@@ -60,6 +60,7 @@ public:
     QLineEdit* EdCentralizationDir = nullptr;
     QLabel* LabCentralizationDir = nullptr;
     QLabel* LabFreq = nullptr;
+    // A whole number typed outside the range goes to the nearer bound.
     QSpinBox* SeFreq = nullptr;
     QLabel* LabMin = nullptr;
 

@@ -85,6 +85,25 @@ TEST(BaseSvcConfigDlg, IntervalsShownInWholeMinutesWithinTheRangeAndSavedInSecon
     }
 }
 
+// Typed minutes above the range go to the maximum, below it to the minimum.
+TEST(BaseSvcConfigDlg, TypedIntervalOutsideTheRangeGoesToTheNearerBound)
+{
+    for (const auto& [typed, saved] : {std::pair{"90", 3600}, std::pair{"0", 60}}) {
+        TempDir dir;
+        WriteTextFile(dir / "ferrix_local.ini", SettingsFile(600));
+        auto dialog = OpenDialog(dir / "ferrix_local.ini");
+        EXPECT_EQ(RunModal(*dialog, [&] {
+                      dialog->SeFreq->selectAll();
+                      QTest::keyClicks(dialog->SeFreq, typed);
+                      QTest::keyClick(dialog->SeFreq, Qt::Key_Return);
+                  }),
+                  QDialog::Accepted);
+        TBaseFtConfig stored;
+        stored.LoadFromFile(dir / "ferrix_local.ini");
+        EXPECT_EQ(stored.TimeBetweenActions, saved) << typed;
+    }
+}
+
 TEST(BaseSvcConfigDlg, OkStoresTheEditedControls)
 {
     TempDir dir;

@@ -279,6 +279,15 @@ TEST_F(TransportDialog, IntervalUpToFourHoursAndTheTimeModeEnabling)
     EXPECT_TRUE(exact->EdExactTimes->isEnabled());
 }
 
+TEST_F(TransportDialog, TypedIntervalAboveTheRangeIsSavedAsFourHours)
+{
+    auto dialog = OpenFtp();
+    dialog->SeFreq->selectAll();
+    QTest::keyClicks(dialog->SeFreq, "300");
+    EXPECT_EQ(PressOk(*dialog), "");
+    EXPECT_EQ(Saved()->TimeBetweenActions, 240 * 60);
+}
+
 TEST_F(TransportDialog, CheckTimesAreParsedInEitherModeAndRequiredInExactTimeMode)
 {
     auto dialog = OpenFtp();
