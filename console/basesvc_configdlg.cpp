@@ -77,8 +77,8 @@ void SaveSettingsFile(const TBaseFtConfig& config, const std::string& path)
 
 }  // namespace
 
-TBaseSvcConfigDlg::TBaseSvcConfigDlg(QWidget* owner, const std::string& pcName, const std::string& iniFileName,
-                                     TBaseFtConfigClass configClass)
+TBaseSvcConfigDlg::TBaseSvcConfigDlg(TDlgCreateKey, QWidget* owner, const std::string& pcName,
+                                     const std::string& iniFileName, TBaseFtConfigClass configClass)
     : QDialog(owner), PcName(pcName), IniFileName(iniFileName), ConfigClass(std::move(configClass))
 {
     BuildComponents();

@@ -109,9 +109,9 @@ void NormalizeCopyAccount(TTransportConfig& configuration)
 
 }  // namespace
 
-TFerrixConfigDlg::TFerrixConfigDlg(QWidget* owner, const std::string& pcName, const std::string& iniFileName,
-                                   TBaseFtConfigClass configClass)
-    : TBaseSvcConfigDlg(owner, pcName, iniFileName, std::move(configClass))
+TFerrixConfigDlg::TFerrixConfigDlg(TDlgCreateKey key, QWidget* owner, const std::string& pcName,
+                                   const std::string& iniFileName, TBaseFtConfigClass configClass)
+    : TBaseSvcConfigDlg(key, owner, pcName, iniFileName, std::move(configClass))
 {
     BuildComponents();
     LayOutRows();

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <type_traits>
 #include <unistd.h>
 
 #include "console/basesvc_configdlg.h"
@@ -83,6 +84,14 @@ TEST(BaseSvcConfigDlg, IntervalsShownInWholeMinutesWithinTheRangeAndSavedInSecon
                   Replaced(original, "TimeBetweenActions=" + std::to_string(c.Seconds),
                            "TimeBetweenActions=" + std::to_string(c.Saved)));
     }
+}
+
+// Only the class reference builds a dialog: it runs FormCreate, which makes the settings object.
+TEST(BaseSvcConfigDlg, NoDialogWithoutItsSettingsObject)
+{
+    static_assert(!std::is_constructible_v<TBaseSvcConfigDlg, QWidget*, const std::string&, const std::string&,
+                                           TBaseFtConfigClass>);
+    static_assert(!std::is_default_constructible_v<TDlgCreateKey>);
 }
 
 // Typed minutes above the range go to the maximum, below it to the minimum.

@@ -17,6 +17,7 @@
 #include <optional>
 #include <gtest/gtest.h>
 #include <string>
+#include <type_traits>
 #include <unistd.h>
 #include <vector>
 
@@ -278,6 +279,10 @@ TEST_F(TransportDialog, IntervalUpToFourHoursAndTheTimeModeEnabling)
     EXPECT_FALSE(exact->SeFreq->isEnabled());
     EXPECT_TRUE(exact->EdExactTimes->isEnabled());
 }
+
+static_assert(!std::is_constructible_v<TFerrixConfigDlg, QWidget*, const std::string&, const std::string&,
+                                       TBaseFtConfigClass>,
+              "built only by its class reference");
 
 TEST_F(TransportDialog, TypedIntervalAboveTheRangeIsSavedAsFourHours)
 {
