@@ -55,6 +55,7 @@ void ShowInformation(QWidget* owner, const std::exception& error)
 {
     QMessageBox box(QMessageBox::Information, ApplicationTitle, QString::fromUtf8(error.what()), QMessageBox::Ok,
                     owner);
+    box.setTextFormat(Qt::PlainText);  // a typed value or a path in the message is no markup
     box.exec();
 }
 

@@ -58,11 +58,12 @@ public:
     {
         ++Calls;
         if (Raise)
-            throw Exception("Le répertoire n'existe pas");
+            throw Exception(Message);
         refuse = configuration.GetTrackDirectory(0) != "/srv/accepted";
     }
     int Calls = 0;
     bool Raise = false;
+    std::string Message = "Le répertoire n'existe pas";
 };
 
 }  // namespace
@@ -196,6 +197,30 @@ TEST(BaseSvcConfigDlg, AnErrorOfOkIsShownInAnInformationBoxAndTheDialogStaysOpen
     EXPECT_TRUE(openAfterBox);
     EXPECT_EQ(result, QDialog::Rejected);
     EXPECT_EQ(ReadTextFile(dir / "ferrix_local.ini"), original);
+}
+
+TEST(BaseSvcConfigDlg, TheInformationBoxShowsMarkupAsItStands)
+{
+    TempDir dir;
+    WriteTextFile(dir / "ferrix_local.ini", SettingsFile(120));
+    auto dialog = DlgClassOf<TRefusingDlg>()(nullptr, "", dir / "ferrix_local.ini", ConfigClassOf<TBaseFtConfig>());
+    static_cast<TRefusingDlg&>(*dialog).Raise = true;
+    static_cast<TRefusingDlg&>(*dialog).Message = "<b>x</b>";
+    QString text;
+    Qt::TextFormat format = Qt::AutoText;
+    RunModal(*dialog, [&] {
+        AnswerNextModal([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(box, nullptr);
+            text = box->text();
+            format = box->textFormat();
+            box->button(QMessageBox::Ok)->click();
+        });
+        dialog->BtnOK->click();
+        dialog->reject();
+    });
+    EXPECT_EQ(text, "<b>x</b>");
+    EXPECT_EQ(format, Qt::PlainText);
 }
 
 TEST(BaseSvcConfigDlg, AFileThatCannotBeWrittenKeepsTheDialogOpenAndANewFileIsPrivate)
