@@ -27,10 +27,35 @@ namespace {
 
 constexpr const char* DefaultIniFileName = "cfg_local.ini";
 
+// A spin edit that takes a whole number typed outside its range and brings it to the nearer
+// bound once the typing ends, where a plain spin box refuses the keystroke ("300" stays "30").
+class TSpinEdit : public QSpinBox {
+public:
+    using QSpinBox::QSpinBox;
+
+    QValidator::State validate(QString& input, int& pos) const override
+    {
+        const QValidator::State state = QSpinBox::validate(input, pos);
+        bool whole = false;
+        input.trimmed().toLongLong(&whole);
+        return state == QValidator::Invalid && whole ? QValidator::Intermediate : state;
+    }
+    void fixup(QString& input) const override
+    {
+        bool whole = false;
+        const qlonglong number = input.trimmed().toLongLong(&whole);
+        if (whole)
+            input = textFromValue(static_cast<int>(std::clamp<qlonglong>(number, minimum(), maximum())));
+        else
+            QSpinBox::fixup(input);
+    }
+};
+
 void ShowInformation(QWidget* owner, const std::exception& error)
 {
     QMessageBox box(QMessageBox::Information, ApplicationTitle, QString::fromUtf8(error.what()), QMessageBox::Ok,
                     owner);
+    box.setTextFormat(Qt::PlainText);  // a typed value or a path in the message is no markup
     box.exec();
 }
 
@@ -53,8 +78,8 @@ void SaveSettingsFile(const TBaseFtConfig& config, const std::string& path)
 
 }  // namespace
 
-TBaseSvcConfigDlg::TBaseSvcConfigDlg(QWidget* owner, const std::string& pcName, const std::string& iniFileName,
-                                     TBaseFtConfigClass configClass)
+TBaseSvcConfigDlg::TBaseSvcConfigDlg(TDlgCreateKey, QWidget* owner, const std::string& pcName,
+                                     const std::string& iniFileName, TBaseFtConfigClass configClass)
     : QDialog(owner), PcName(pcName), IniFileName(iniFileName), ConfigClass(std::move(configClass))
 {
     BuildComponents();
@@ -79,7 +104,7 @@ void TBaseSvcConfigDlg::BuildComponents()
     EdCentralizationDir = new QLineEdit(PnAcquisition);
     LabCentralizationDir = new QLabel(PnAcquisition);
     LabFreq = new QLabel(PnAcquisition);
-    SeFreq = new QSpinBox(PnAcquisition);
+    SeFreq = new TSpinEdit(PnAcquisition);
     SeFreq->setRange(1, 60);
     SeFreq->setValue(1);
     SeFreq->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
@@ -164,8 +189,9 @@ void TBaseSvcConfigDlg::StoreControls(TBaseFtConfig& configuration)
 int TBaseSvcConfigDlg::FreqMinutes() const
 {
     bool whole = false;
-    const int minutes = SeFreq->cleanText().toInt(&whole);
-    return whole ? std::clamp(minutes, SeFreq->minimum(), SeFreq->maximum()) : SeFreq->minimum();
+    const qlonglong minutes = SeFreq->cleanText().toLongLong(&whole);
+    return whole ? static_cast<int>(std::clamp<qlonglong>(minutes, SeFreq->minimum(), SeFreq->maximum()))
+                 : SeFreq->minimum();
 }
 
 void TBaseSvcConfigDlg::BtnOKClick()

@@ -17,6 +17,24 @@ class QTabWidget;
 class QToolButton;
 class QVBoxLayout;
 class QWidget;
+class TBaseSvcConfigDlg;
+
+// A class reference to TBaseSvcConfigDlg or a descendant: its virtual constructor. The dialog it
+// returns has run FormCreate.
+using TBaseSvcConfigDlgClass = std::function<std::unique_ptr<TBaseSvcConfigDlg>(
+    QWidget* owner, const std::string& pcName, const std::string& iniFileName, TBaseFtConfigClass configClass)>;
+
+// The class reference of dialog class T (below).
+template <class T>
+TBaseSvcConfigDlgClass DlgClassOf();
+
+// The first parameter of the dialogs' constructors. Only the class reference makes one, so a
+// dialog is never built without FormCreate, which makes its settings object.
+class TDlgCreateKey {
+    TDlgCreateKey() = default;
+    template <class T>
+    friend TBaseSvcConfigDlgClass DlgClassOf();
+};
 
 // Edits the first tracked directory, the check interval and the detailed-log flag; every other
 // setting of the file passes through unchanged, since the whole settings object is loaded from the
@@ -26,9 +44,9 @@ class TBaseSvcConfigDlg : public QDialog {
     Q_OBJECT
 public:
     // Stores the PC name, the settings file path and the settings class, and builds the
-    // components. FormCreate loads the dialog; the class reference (TBaseSvcConfigDlgClass) runs
-    // it, so the dialog it returns is loaded.
-    TBaseSvcConfigDlg(QWidget* owner, const std::string& pcName, const std::string& iniFileName,
+    // components. FormCreate loads the dialog; the class reference (DlgClassOf), the only maker of
+    // the key, runs it, so the dialog it returns is loaded.
+    TBaseSvcConfigDlg(TDlgCreateKey key, QWidget* owner, const std::string& pcName, const std::string& iniFileName,
                       TBaseFtConfigClass configClass);
     ~TBaseSvcConfigDlg() override;
 
@@ -60,6 +78,7 @@ public:
     QLineEdit* EdCentralizationDir = nullptr;
     QLabel* LabCentralizationDir = nullptr;
     QLabel* LabFreq = nullptr;
+    // A whole number typed outside the range goes to the nearer bound.
     QSpinBox* SeFreq = nullptr;
     QLabel* LabMin = nullptr;
 
@@ -85,17 +104,12 @@ private:
     void LocalizeCaptions();
 };
 
-// A class reference to TBaseSvcConfigDlg or a descendant: its virtual constructor. The dialog it
-// returns has run FormCreate.
-using TBaseSvcConfigDlgClass = std::function<std::unique_ptr<TBaseSvcConfigDlg>(
-    QWidget* owner, const std::string& pcName, const std::string& iniFileName, TBaseFtConfigClass configClass)>;
-
 template <class T>
 TBaseSvcConfigDlgClass DlgClassOf()
 {
-    return [](QWidget* owner, const std::string& pcName, const std::string& iniFileName,
-              TBaseFtConfigClass configClass) -> std::unique_ptr<TBaseSvcConfigDlg> {
-        auto dialog = std::make_unique<T>(owner, pcName, iniFileName, std::move(configClass));
+    return [key = TDlgCreateKey()](QWidget* owner, const std::string& pcName, const std::string& iniFileName,
+                                   TBaseFtConfigClass configClass) -> std::unique_ptr<TBaseSvcConfigDlg> {
+        auto dialog = std::make_unique<T>(key, owner, pcName, iniFileName, std::move(configClass));
         dialog->FormCreate();
         return dialog;
     };

@@ -49,10 +49,13 @@ std::string WithoutTrailingDelimiter(const std::string& path)
     return path;
 }
 
-// The text as a whole decimal number (an optional sign and digits), or the default when it is
-// none: a port typed in hexadecimal ("$50", "0x50") is no number here.
-int DecimalOrDefault(const std::string& text, int defaultValue)
+// The text as a whole decimal number (an optional sign and digits) between blanks, or the default
+// when it is none: a port typed in hexadecimal ("$50", "0x50") is no number here.
+int DecimalOrDefault(const std::string& typed, int defaultValue)
 {
+    const size_t first = typed.find_first_not_of(' ');
+    const std::string text =
+        first == std::string::npos ? std::string() : typed.substr(first, typed.find_last_not_of(' ') + 1 - first);
     const size_t digits = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
     if (digits == text.size() || text.find_first_not_of("0123456789", digits) != std::string::npos)
         return defaultValue;
@@ -106,9 +109,9 @@ void NormalizeCopyAccount(TTransportConfig& configuration)
 
 }  // namespace
 
-TFerrixConfigDlg::TFerrixConfigDlg(QWidget* owner, const std::string& pcName, const std::string& iniFileName,
-                                   TBaseFtConfigClass configClass)
-    : TBaseSvcConfigDlg(owner, pcName, iniFileName, std::move(configClass))
+TFerrixConfigDlg::TFerrixConfigDlg(TDlgCreateKey key, QWidget* owner, const std::string& pcName,
+                                   const std::string& iniFileName, TBaseFtConfigClass configClass)
+    : TBaseSvcConfigDlg(key, owner, pcName, iniFileName, std::move(configClass))
 {
     BuildComponents();
     LayOutRows();

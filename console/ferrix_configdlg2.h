@@ -14,7 +14,8 @@ class QRadioButton;
 class TFerrixConfigDlg : public TBaseSvcConfigDlg {
     Q_OBJECT
 public:
-    TFerrixConfigDlg(QWidget* owner, const std::string& pcName, const std::string& iniFileName,
+    // Built by its class reference only, as the base dialog.
+    TFerrixConfigDlg(TDlgCreateKey key, QWidget* owner, const std::string& pcName, const std::string& iniFileName,
                      TBaseFtConfigClass configClass);
     void LoadControls(TBaseFtConfig& configuration) override;
     void StoreControls(TBaseFtConfig& configuration) override;

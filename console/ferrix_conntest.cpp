@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <sys/stat.h>
 
 #include "console/application.h"
 #include "foundation/sds.h"
@@ -416,8 +417,14 @@ void TConnectionTestDlg::TransferSampleFile()
     }
     const std::string target =
         ferrix::LocalPath(Destination() + "/" + Config->DestinationDirectory + "/" + SampleFileName);
+    // The sample is the console's own file, in a directory the account may not enter: it is opened
+    // with the console's identity, and only the destination is reached as the account.
+    struct stat st {};
+    const ferrix::TFileDescriptor sample = ferrix::OpenRegularFile(SampleFileName, false, st);
+    if (!sample.Valid())
+        RaiseOSError(errno);
     TAccountScope account(LogonToken, LogonAccount);
-    if (!CopyFile(SampleFileName, target, false))
+    if (!ferrix::CopyFileFrom(sample, target, false))
         RaiseOSError(errno);
     DeleteFile(target);
 }

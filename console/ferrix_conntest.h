@@ -24,7 +24,9 @@ class QTimer;
 // A COPY destination with an account is tested as that account: the account is logged on at the
 // connection step, and the window thread takes its file identity only while it works on the
 // destination (directory and transfer), never while other events run in between; the identity
-// is given back and the token released at the end of the destination, whatever happened.
+// is given back and the token released at the end of the destination, whatever happened. The
+// local sample file is read with the console's own identity, so the account needs no access to
+// the console's current directory.
 class TConnectionTestDlg : public QDialog {
     Q_OBJECT
 public:

@@ -79,17 +79,24 @@ bool CopyContent(int in, int out, const struct stat& st)
 
 }  // namespace
 
-bool CopyFile(const std::string& source, const std::string& target, bool failIfExists)
+bool ferrix::CopyFileFrom(const TFileDescriptor& source, const std::string& target, bool failIfExists)
 {
     struct stat st{};
-    const ferrix::TFileDescriptor in = ferrix::OpenRegularFile(source, false, st);
-    if (!in.Valid())
+    if (!source.Valid()) {
+        errno = EBADF;
         return false;
+    }
+    if (::fstat(source.Get(), &st) != 0)
+        return false;
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return false;
+    }
     bool exists = false;
     if (!MayReplace(target, failIfExists, exists))
         return false;
-    ferrix::TNewFile out(target, 0666);
-    if (!out.Valid() || !CopyContent(in.Get(), out.Get(), st))
+    TNewFile out(target, 0666);
+    if (!out.Valid() || !CopyContent(source.Get(), out.Get(), st))
         return false;
     // A new target is named at once; one that appeared meanwhile is replaced like any other.
     if (!exists) {
@@ -99,4 +106,11 @@ bool CopyFile(const std::string& source, const std::string& target, bool failIfE
             return false;
     }
     return out.Replace();
+}
+
+bool CopyFile(const std::string& source, const std::string& target, bool failIfExists)
+{
+    struct stat st{};
+    const ferrix::TFileDescriptor in = ferrix::OpenRegularFile(source, false, st);
+    return in.Valid() && ferrix::CopyFileFrom(in, target, failIfExists);
 }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <type_traits>
 #include <unistd.h>
 
 #include "console/basesvc_configdlg.h"
@@ -57,11 +58,12 @@ public:
     {
         ++Calls;
         if (Raise)
-            throw Exception("Le répertoire n'existe pas");
+            throw Exception(Message);
         refuse = configuration.GetTrackDirectory(0) != "/srv/accepted";
     }
     int Calls = 0;
     bool Raise = false;
+    std::string Message = "Le répertoire n'existe pas";
 };
 
 }  // namespace
@@ -83,6 +85,14 @@ TEST(BaseSvcConfigDlg, IntervalsShownInWholeMinutesWithinTheRangeAndSavedInSecon
                   Replaced(original, "TimeBetweenActions=" + std::to_string(c.Seconds),
                            "TimeBetweenActions=" + std::to_string(c.Saved)));
     }
+}
+
+// Only the class reference builds a dialog: it runs FormCreate, which makes the settings object.
+TEST(BaseSvcConfigDlg, NoDialogWithoutItsSettingsObject)
+{
+    static_assert(!std::is_constructible_v<TBaseSvcConfigDlg, QWidget*, const std::string&, const std::string&,
+                                           TBaseFtConfigClass>);
+    static_assert(!std::is_default_constructible_v<TDlgCreateKey>);
 }
 
 TEST(BaseSvcConfigDlg, OkStoresTheEditedControls)
@@ -168,6 +178,21 @@ TEST(BaseSvcConfigDlg, AnErrorOfOkIsShownInAnInformationBoxAndTheDialogStaysOpen
     EXPECT_TRUE(openAfterBox);
     EXPECT_EQ(result, QDialog::Rejected);
     EXPECT_EQ(ReadTextFile(dir / "ferrix_local.ini"), original);
+}
+
+TEST(BaseSvcConfigDlg, TheInformationBoxShowsMarkupAsItStands)
+{
+    TempDir dir;
+    auto dialog = DlgClassOf<TRefusingDlg>()(nullptr, "", dir / "ferrix_local.ini", ConfigClassOf<TBaseFtConfig>());
+    static_cast<TRefusingDlg&>(*dialog).Raise = true;
+    static_cast<TRefusingDlg&>(*dialog).Message = "<b>x</b>";
+    int format = -1;
+    AnswerNextModal([&](QWidget* box) {
+        format = static_cast<QMessageBox*>(box)->textFormat();
+        static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+    });
+    dialog->BtnOK->click();
+    EXPECT_EQ(format, Qt::PlainText);
 }
 
 TEST(BaseSvcConfigDlg, AFileThatCannotBeWrittenKeepsTheDialogOpenAndANewFileIsPrivate)

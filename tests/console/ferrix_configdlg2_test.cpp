@@ -279,6 +279,15 @@ TEST_F(TransportDialog, IntervalUpToFourHoursAndTheTimeModeEnabling)
     EXPECT_TRUE(exact->EdExactTimes->isEnabled());
 }
 
+TEST_F(TransportDialog, TypedIntervalAboveTheRangeIsSavedAsFourHours)
+{
+    auto dialog = OpenFtp();
+    dialog->SeFreq->selectAll();
+    QTest::keyClicks(dialog->SeFreq, "300");
+    EXPECT_EQ(PressOk(*dialog), "");
+    EXPECT_EQ(Saved()->TimeBetweenActions, 240 * 60);
+}
+
 TEST_F(TransportDialog, CheckTimesAreParsedInEitherModeAndRequiredInExactTimeMode)
 {
     auto dialog = OpenFtp();
@@ -406,7 +415,8 @@ TEST_F(TransportDialog, PortTextsCountOnlyAsWholeDecimalNumbers)
         const char* Text;
         int Port, ProxyPort;
     };
-    for (const Case& c : {Case{"2121", 2121, 2121}, Case{"$50", 21, 8021}, Case{"0x50", 21, 8021},
+    for (const Case& c : {Case{"2121", 2121, 2121}, Case{" 2121", 2121, 2121}, Case{" 2121 ", 2121, 2121},
+                          Case{"21 21", 21, 8021}, Case{"$50", 21, 8021}, Case{"0x50", 21, 8021},
                           Case{"x50", 21, 8021}, Case{"-", 21, 8021}, Case{"12a", 21, 8021},
                           Case{"99999999999", 21, 8021}}) {
         dialog->EdPort->setText(c.Text);

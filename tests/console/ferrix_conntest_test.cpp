@@ -450,6 +450,17 @@ TEST_F(ConnTestAsUser, CopyRunsAsTheAccountAndGivesTheIdentityBack)
     EXPECT_EQ(ThreadFsUid(), 0);
 }
 
+// The console's current directory is root's own (0700, as root's home is): the account cannot
+// enter it, yet the sample file written there reaches the destination.
+TEST_F(ConnTestAsUser, CopyFromACurrentDirectoryTheAccountMayNotEnter)
+{
+    ASSERT_EQ(::chmod(Work.Path().c_str(), 0700), 0);
+    const TShown shown = RunDialog(&Config);
+    EXPECT_EQ(shown.Caption, "Connectivity test: " + Dest + ": no errors found");
+    EXPECT_EQ(shown.Report.back(),
+              "|    Transferring " + std::to_string(shown.LocalSample.size()) + " bytes...     Ok.");
+}
+
 // A destination the account may not write fails although the console runs as root.
 TEST_F(ConnTestAsUser, CopyToADirectoryTheAccountMayNotWriteFails)
 {
