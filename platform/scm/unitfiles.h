@@ -28,8 +28,10 @@ std::string InstallServiceUnit(TManagerBus& bus, const std::string& serviceName,
 // A unit that is not installed fails with a clear text. Raises EOSError.
 void UninstallServiceUnit(TManagerBus& bus, const std::string& serviceName);
 
-// The Linux user of an account name: empty for LocalSystem (root); ".\NAME" and "THISPC\NAME" are
-// NAME. Another domain, or a user this PC does not know, raises EOSError.
+// The Linux user of an account name, as the user database spells it: empty for LocalSystem
+// (root); ".\NAME" and "THISPC\NAME" are NAME. A name holding a control character, a blank or
+// "=" (shown with its unprintable characters as \xNN), another domain, or a user this PC does not
+// know raises EOSError.
 std::string AccountUser(const std::string& accountName);
 // Makes the unit run as the account from its next start: a drop-in with User= (none for root),
 // then a reload of the manager. Raises EOSError.

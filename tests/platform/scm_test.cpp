@@ -68,6 +68,26 @@ TEST(AccountUser, LocalSystemIsRootAndOtherNamesLoseThisPcsDomain)
     EXPECT_THROW(AccountUser(".\\no-such-user-here"), EOSError);
 }
 
+TEST(AccountUser, ANameWithALineBreakANulABlankOrEqualsIsRefusedShowingItsCharacters)
+{
+    const std::string nul = std::string(".\\nobody") + '\0' + "ExecStartPre=+/bin/sh";
+    for (const auto& [name, shown] : std::vector<std::pair<std::string, std::string>>{
+             {nul, ".\\nobody\\x00ExecStartPre=+/bin/sh"},
+             {".\\nobody\nExecStartPre=/bin/sh", ".\\nobody\\x0AExecStartPre=/bin/sh"},
+             {"nobody\r", "nobody\\x0D"},
+             {"no body", "no body"},
+             {"nobody=x", "nobody=x"}}) {
+        try {
+            AccountUser(name);
+            ADD_FAILURE() << "accepted " << shown;
+        } catch (const EOSError& e) {
+            EXPECT_EQ(e.what(), "The account name \"" + shown +
+                                    "\" is not a user name of this PC: it holds a control character, a blank or \"=\"");
+            EXPECT_EQ(e.ErrorCode, EINVAL);
+        }
+    }
+}
+
 TEST(UnitStatus, ActiveStatesMapToServiceStatesAndJobsRaiseTheCheckpoint)
 {
     uint32_t checkPoint = 0;

@@ -90,6 +90,8 @@ protected:
     std::string Shop;
 };
 
+constexpr const char* ServicePassword = "Secret-Pa55";
+
 // The same manager and pipes reached as "another PC" through a real sshd on loopback: "otherpc"
 // logs on as root.
 class Ferrix2Remote : public Ferrix2Unit {
@@ -289,6 +291,30 @@ TEST_F(Ferrix2Unit, AccountChangeRunsTheNextStartAsThatUserAndLocalSystemAsRoot)
     const std::vector<uint32_t> seen = ControlAndWait(*service, true);
     EXPECT_EQ(seen.back(), SERVICE_STOPPED);
     EXPECT_EQ(Manager->UnitProperty(Unit, "ActiveState"), "failed");
+}
+
+TEST_F(Ferrix2Unit, AnAccountNameThatCarriesDirectivesIsRefusedAndNothingOfItRuns)
+{
+    TTestUser user("inj", ServicePassword);
+    Install();
+    auto manager = OpenSCManagerA("");
+    auto service = OpenServiceA(*manager, "TransportSvc2", ControlRights | SERVICE_CHANGE_CONFIG);
+    const std::string marker = Run->Path("marker");
+    const std::string directive = "ExecStartPre=+/bin/touch " + marker;
+    const std::string dropIns = Manager->ConfigDir() + "/systemd/user/" + Unit + ".d";
+    for (const std::string& name : {".\\" + user.Name() + std::string(1, '\0') + directive,
+                                    ".\\" + user.Name() + "\n" + directive, user.Name() + "=" + directive}) {
+        try {
+            ChangeServiceConfigA(*service, name, ServicePassword);
+            ADD_FAILURE() << "accepted " << name;
+        } catch (const EOSError& e) {
+            EXPECT_NE(std::string(e.what()).find(" is not a user name of this PC"), std::string::npos) << e.what();
+        }
+        EXPECT_FALSE(fs::exists(dropIns + "/account.conf"));
+    }
+    EXPECT_EQ(ControlAndWait(*service, true).back(), SERVICE_RUNNING) << Manager->Log();
+    EXPECT_FALSE(fs::exists(marker));
+    EXPECT_EQ(ProcessUid(Svc->MainPid()), 0);
 }
 
 TEST_F(Ferrix2Remote, ControlAndExchangesOnAnotherPcGiveTheLocalAnswers)
