@@ -12,6 +12,7 @@
 #include "base/sysutils.h"
 #include "platform/files/filecontent.h"
 #include "platform/files/findfile.h"
+#include "platform/logon/logon.h"
 #include "platform/scm/managerbus.h"
 
 namespace ferrix {
@@ -153,6 +154,17 @@ TAccount LookUpAccount(const std::string& accountName)
     return account;
 }
 
+// A wrong password refuses the account with the logon's own text.
+void CheckAccountPassword(const TAccount& account, const std::string& password)
+{
+    HANDLE token = 0;
+    if (!LogonUserA(account.Name, ".", password, LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT, token)) {
+        const DWORD code = GetLastLogonError();
+        throw EOSError(LogonErrorText(code), static_cast<int>(code));
+    }
+    CloseHandle(token);
+}
+
 bool IsActive(const std::string& state)
 {
     return state == "active" || state == "activating" || state == "deactivating" || state == "reloading";
@@ -257,12 +269,16 @@ std::string AccountUser(const std::string& accountName)
     return LookUpAccount(accountName).Name;
 }
 
-void SetUnitAccount(TManagerBus& bus, const std::string& unit, const std::string& accountName)
+void SetUnitAccount(TManagerBus& bus, const std::string& unit, const std::string& accountName,
+                    const std::string& password)
 {
     const TAccount account = LookUpAccount(accountName);
+    const bool asRoot = account.Name.empty() || account.Uid == 0;
+    if (!asRoot)
+        CheckAccountPassword(account, password);
     const std::string dir = DropInDirectory(unit);
     const std::string path = dir + "/" + AccountDropIn;
-    if (account.Name.empty() || account.Uid == 0) {
+    if (asRoot) {
         RemoveFile(path);
         ::rmdir(dir.c_str());  // only when nothing else is in it
     } else {

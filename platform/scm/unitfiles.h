@@ -34,7 +34,11 @@ void UninstallServiceUnit(TManagerBus& bus, const std::string& serviceName);
 // know raises EOSError.
 std::string AccountUser(const std::string& accountName);
 // Makes the unit run as the account from its next start: a drop-in with User= (none for root),
-// then a reload of the manager. Raises EOSError.
-void SetUnitAccount(TManagerBus& bus, const std::string& unit, const std::string& accountName);
+// then a reload of the manager. Before anything is written, the account's password is checked
+// with PAM (root, as LocalSystem or by name, needs none: whoever may change the account may
+// already write the unit). The password is kept nowhere. Raises EOSError: a wrong password with
+// the logon error's text.
+void SetUnitAccount(TManagerBus& bus, const std::string& unit, const std::string& accountName,
+                    const std::string& password);
 
 }  // namespace ferrix

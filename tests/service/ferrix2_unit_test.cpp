@@ -255,14 +255,14 @@ TEST_F(Ferrix2Unit, StartThatFailsIsReportedStoppedNotRunning)
 
 TEST_F(Ferrix2Unit, AccountChangeRunsTheNextStartAsThatUserAndLocalSystemAsRoot)
 {
-    TTestUser user("svc");
+    TTestUser user("svc", ServicePassword);
     HandProgramTo(user);
     Install();
     auto manager = OpenSCManagerA("");
     auto service = OpenServiceA(*manager, "TransportSvc2", ControlRights | SERVICE_CHANGE_CONFIG);
 
     // The password goes nowhere: not into the drop-in, not to the manager.
-    ChangeServiceConfigA(*service, ".\\" + user.Name(), "Secret-Pa55");
+    ChangeServiceConfigA(*service, ".\\" + user.Name(), ServicePassword);
     const std::string dropIn = Manager->ConfigDir() + "/systemd/user/" + Unit + ".d/account.conf";
     EXPECT_EQ(ReadTextFile(dropIn), "[Service]\nUser=" + user.Name() + "\n");
     GivePipeDirectoryTo(user.Uid(), user.Gid());
@@ -285,7 +285,7 @@ TEST_F(Ferrix2Unit, AccountChangeRunsTheNextStartAsThatUserAndLocalSystemAsRoot)
     EXPECT_FALSE(fs::exists(dropIn));
 
     // A program directory the service's user cannot enter: the start fails and reads stopped.
-    ChangeServiceConfigA(*service, user.Name(), "");
+    ChangeServiceConfigA(*service, user.Name(), ServicePassword);
     fs::permissions(Run->ProgramDir(), fs::perms::owner_all);
     ::chown(Run->ProgramDir().c_str(), 0, 0);
     const std::vector<uint32_t> seen = ControlAndWait(*service, true);
@@ -370,7 +370,7 @@ TEST_F(Ferrix2Remote, ControlAndExchangesOnAnotherPcGiveTheLocalAnswers)
 
 TEST_F(Ferrix2Remote, SettingsPipeAdmitsOnlyRootOrTheServicesUserOverSsh)
 {
-    TTestUser sshUser("ssh");
+    TTestUser sshUser("ssh", ServicePassword);
     Ssh->Authorize(sshUser.Name());
     Ssh->AddHost("userpc", sshUser.Name());
     HandProgramTo(sshUser);
@@ -389,7 +389,16 @@ TEST_F(Ferrix2Remote, SettingsPipeAdmitsOnlyRootOrTheServicesUserOverSsh)
 
     // Run as the SSH user, the service admits it.
     EXPECT_EQ(ControlAndWait(*service, false).back(), SERVICE_STOPPED);
-    ChangeServiceConfigA(*service, sshUser.Name(), "");
+    // Changed from "another PC": the relay there checks the password it is sent.
+    auto remote = OpenSCManagerA("\\\\otherpc");
+    auto remoteService = OpenServiceA(*remote, "TransportSvc2", SERVICE_CHANGE_CONFIG);
+    try {
+        ChangeServiceConfigA(*remoteService, sshUser.Name(), "wrong-Pa55");
+        ADD_FAILURE() << "a wrong password was taken";
+    } catch (const EOSError& e) {
+        EXPECT_STREQ(e.what(), "The user name or password is incorrect.");
+    }
+    ChangeServiceConfigA(*remoteService, sshUser.Name(), ServicePassword);
     GivePipeDirectoryTo(sshUser.Uid(), sshUser.Gid());
     ASSERT_EQ(ControlAndWait(*service, true).back(), SERVICE_RUNNING);
     const TPipeReply admitted = Exchange("userpc", "TrSvc2Control", PipeMessage("REQGETCONFIG"));
