@@ -95,7 +95,7 @@ void ControlService(TScService& service, uint32_t control);
 // Sets the account the service runs as from its next start. The password is checked with PAM on
 // the service's PC before anything changes (LocalSystem, root, needs none) and kept nowhere; a
 // wrong one raises the logon error's text. An account name that is not a plain user name of that
-// PC is refused too.
+// PC, and a program another user could replace, are refused too.
 void ChangeServiceConfigA(TScService& service, const std::string& accountName, const std::string& password);
 void CloseServiceHandle(std::unique_ptr<TScService>& handle);
 void CloseServiceHandle(std::unique_ptr<TScManager>& handle);

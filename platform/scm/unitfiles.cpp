@@ -14,6 +14,7 @@
 #include "platform/files/findfile.h"
 #include "platform/logon/logon.h"
 #include "platform/scm/managerbus.h"
+#include "platform/scm/programdir.h"
 
 namespace ferrix {
 
@@ -236,6 +237,7 @@ std::string InstallServiceUnit(TManagerBus& bus, const std::string& serviceName,
                                const std::string& programPath)
 {
     const std::string unit = ServiceUnitName(serviceName);
+    CheckProgramPath(programPath);
     const std::string dir = UnitDirectory();
     MakeDirectory(dir);
     const std::string path = UnitFilePath(unit);
@@ -276,16 +278,23 @@ void SetUnitAccount(TManagerBus& bus, const std::string& unit, const std::string
     const bool asRoot = account.Name.empty() || account.Uid == 0;
     if (!asRoot)
         CheckAccountPassword(account, password);
+    const std::string program = bus.ServiceProgram(bus.LoadUnit(unit));
+    CheckProgramPath(program);
     const std::string dir = DropInDirectory(unit);
     const std::string path = dir + "/" + AccountDropIn;
+    // What the old account may write goes before root runs the service, and what the new one
+    // needs comes only once it runs as that account.
     if (asRoot) {
+        TakeBackProgramDirectory(program);
         RemoveFile(path);
         ::rmdir(dir.c_str());  // only when nothing else is in it
+        bus.Reload();
     } else {
         MakeDirectory(dir);
         WriteWholeFile(path, "[Service]\nUser=" + UnitValue(account.Name) + "\n");
+        bus.Reload();
+        HandProgramDirectoryTo(program, account.Uid, account.Gid);
     }
-    bus.Reload();
 }
 
 }  // namespace ferrix

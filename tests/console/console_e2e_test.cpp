@@ -194,7 +194,6 @@ TEST_F(ConsoleLocal, ParametersChangeTheIntervalAndTheAccountAndRestartTheServic
 {
     TTestUser user("con", "Con-Pa55word");
     WriteTextFile(Svc->Run->LogPath(), "");  // the log goes on under the new account
-    Svc->HandProgramTo(user);
     Ferrix2Settings settings;
     settings.TrackDirectory = Svc->Shop;
     settings.Destination0 = Svc->Run->Path("dest0");

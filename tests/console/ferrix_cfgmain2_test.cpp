@@ -262,7 +262,6 @@ protected:
             GTEST_SKIP() << why;
         Svc = std::make_unique<TFerrix2Unit>(FERRIX2_PROGRAM);
         User = std::make_unique<TTestUser>("cfgm", "Cfgm-Pa55word");
-        Svc->HandProgramTo(*User);
         Ferrix2Settings settings;
         settings.TrackDirectory = Svc->Shop;
         settings.Destination0 = Svc->Run->Path("dest0");

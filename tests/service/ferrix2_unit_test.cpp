@@ -2,6 +2,7 @@
 // UNINSTALL, start and stop through the service-control client, its status across them, a stop
 // during a check pass, failed starts, and the account the service runs as.
 #include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
@@ -81,7 +82,6 @@ protected:
 
     bool StatisticsAnswer() const { return CallPipe("TrSvc2Info", PipeMessage("REQGETSTATS")).Ok; }
 
-    void HandProgramTo(const TTestUser& user) { Svc->HandProgramTo(user); }
     void GivePipeDirectoryTo(uid_t uid, gid_t gid) { Svc->GivePipeDirectoryTo(uid, gid); }
 
     std::unique_ptr<TFerrix2Unit> Svc;
@@ -256,7 +256,6 @@ TEST_F(Ferrix2Unit, StartThatFailsIsReportedStoppedNotRunning)
 TEST_F(Ferrix2Unit, AccountChangeRunsTheNextStartAsThatUserAndLocalSystemAsRoot)
 {
     TTestUser user("svc", ServicePassword);
-    HandProgramTo(user);
     Install();
     auto manager = OpenSCManagerA("");
     auto service = OpenServiceA(*manager, "TransportSvc2", ControlRights | SERVICE_CHANGE_CONFIG);
@@ -270,10 +269,25 @@ TEST_F(Ferrix2Unit, AccountChangeRunsTheNextStartAsThatUserAndLocalSystemAsRoot)
     const pid_t pid = std::stoi(Manager->UnitProperty(Unit, "MainPID"));
     EXPECT_EQ(ProcessUid(pid), static_cast<long>(user.Uid()));
     EXPECT_TRUE(StatisticsAnswer());
+    // The service writes its log in a directory that stays root's, where its user cannot replace
+    // the program.
+    EXPECT_TRUE(Run->WaitForLog("TransportSvc2 service started")) << Run->Log();
+    struct stat st {};
+    ASSERT_EQ(::stat(Run->ProgramDir().c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    {
+        TThreadFsIdentity asUser(user.Uid(), user.Gid());
+        EXPECT_NE(::rename(Program().c_str(), (Run->ProgramDir() + "/old").c_str()), 0);
+        EXPECT_NE(::unlink(Program().c_str()), 0);
+        EXPECT_LT(::open(Program().c_str(), O_WRONLY), 0);
+        EXPECT_NE(::rename(Run->ProgramDir().c_str(), Run->Path("moved").c_str()), 0);
+    }
     EXPECT_EQ(ControlAndWait(*service, false).back(), SERVICE_STOPPED);
 
     ChangeServiceConfigA(*service, ".\\LocalSystem", "");
     EXPECT_FALSE(fs::exists(dropIn));
+    ASSERT_EQ(::stat(Run->LogPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
     GivePipeDirectoryTo(0, 0);
     EXPECT_EQ(ControlAndWait(*service, true).back(), SERVICE_RUNNING);
     EXPECT_EQ(ProcessUid(std::stoi(Manager->UnitProperty(Unit, "MainPID"))), 0);
@@ -315,6 +329,34 @@ TEST_F(Ferrix2Unit, AnAccountNameThatCarriesDirectivesIsRefusedAndNothingOfItRun
     EXPECT_EQ(ControlAndWait(*service, true).back(), SERVICE_RUNNING) << Manager->Log();
     EXPECT_FALSE(fs::exists(marker));
     EXPECT_EQ(ProcessUid(Svc->MainPid()), 0);
+}
+
+TEST_F(Ferrix2Unit, InstallAndTheAccountChangeRefuseAProgramAnotherUserCouldReplace)
+{
+    TTestUser user("rep", ServicePassword);
+    const std::string refusal = "The program " + Program() + " could be replaced by another user than root: ";
+    fs::permissions(Run->ProgramDir(), fs::perms::group_write, fs::perm_options::add);
+    std::string output;
+    EXPECT_EQ(Ferrix2({"/INSTALL"}, output), 1);
+    EXPECT_NE(output.find(refusal + "its directory " + Run->ProgramDir() + " is writable by group or others"),
+              std::string::npos)
+        << output;
+    EXPECT_FALSE(fs::exists(Manager->ConfigDir() + "/systemd/user/" + Unit));
+
+    fs::permissions(Run->ProgramDir(), fs::perms::group_write, fs::perm_options::remove);
+    Install();
+    auto manager = OpenSCManagerA("");
+    auto service = OpenServiceA(*manager, "TransportSvc2", SERVICE_CHANGE_CONFIG);
+    ASSERT_EQ(::chown(Program().c_str(), user.Uid(), user.Gid()), 0);
+    for (const std::string& account : {".\\" + user.Name(), std::string(".\\LocalSystem")}) {
+        try {
+            ChangeServiceConfigA(*service, account, ServicePassword);
+            ADD_FAILURE() << "accepted " << account;
+        } catch (const EOSError& e) {
+            EXPECT_EQ(e.what(), refusal + Program() + " belongs to " + user.Name());
+        }
+    }
+    EXPECT_FALSE(fs::exists(Manager->ConfigDir() + "/systemd/user/" + Unit + ".d/account.conf"));
 }
 
 TEST_F(Ferrix2Remote, ControlAndExchangesOnAnotherPcGiveTheLocalAnswers)
@@ -373,7 +415,6 @@ TEST_F(Ferrix2Remote, SettingsPipeAdmitsOnlyRootOrTheServicesUserOverSsh)
     TTestUser sshUser("ssh", ServicePassword);
     Ssh->Authorize(sshUser.Name());
     Ssh->AddHost("userpc", sshUser.Name());
-    HandProgramTo(sshUser);
     Install();
     auto manager = OpenSCManagerA("");
     auto service = OpenServiceA(*manager, "TransportSvc2", ControlRights | SERVICE_CHANGE_CONFIG);
