@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(g++ binutils clang libclang-rt-14-dev cmake make pkg-config libgtest-dev libgmock-dev libpoco-dev libelf-dev
   python3 python3-pyftpdlib lftp vsftpd
   libsystemd-dev systemd dbus-daemon dbus-user-session polkitd openssh-client openssh-server util-linux passwd
-  qt6-base-dev qt6-qpa-plugins libgl-dev libpam0g-dev libpam-modules libpam-runtime libcrypt-dev xvfb xauth x11-utils
+  qt6-base-dev qt6-qpa-plugins libgl-dev libpam0g-dev libacl1-dev libpam-modules libpam-runtime libcrypt-dev xvfb xauth x11-utils
   fonts-dejavu-core locales)
 missing=()
 for p in "${packages[@]}"; do

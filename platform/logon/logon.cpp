@@ -191,6 +191,9 @@ bool LogonUserA(const std::string& user, const std::string& domain, const std::s
         return Fail(EINVAL);
     if (!IsThisPc(domain))
         return Fail(ERROR_NO_SUCH_DOMAIN);
+    // PAM takes zero-terminated texts: a NUL would cut the name or the password short.
+    if (user.find('\0') != std::string::npos || password.find('\0') != std::string::npos)
+        return Fail(ERROR_LOGON_FAILURE);
     const int result = CheckWithPam(logonType == LOGON32_LOGON_INTERACTIVE ? "login" : "other", user, password);
     if (result != PAM_SUCCESS)
         return Fail(CodeOfPamResult(result));

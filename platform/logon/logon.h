@@ -32,7 +32,8 @@ constexpr DWORD ERROR_LOGON_SERVICE_BASE = 20000;
 // rest) and, when both are right and the account may log on now, gives a new token. The domain
 // must be empty, "." or this PC's name (any letter case); any other is refused with
 // ERROR_NO_SUCH_DOMAIN. Only the default provider is known (EINVAL otherwise). A wrong password
-// takes the delay the PAM configuration asks for.
+// takes the delay the PAM configuration asks for; a NUL in the user or the password is refused as
+// a wrong one (ERROR_LOGON_FAILURE).
 bool LogonUserA(const std::string& user, const std::string& domain, const std::string& password, DWORD logonType,
                 DWORD logonProvider, HANDLE& token);
 

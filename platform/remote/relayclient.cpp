@@ -84,9 +84,10 @@ public:
     }
     void StartUnit(const std::string& unit) override { Call(Pc, Request(TRelayOp::StartUnit).Bytes(unit)); }
     void StopUnit(const std::string& unit) override { Call(Pc, Request(TRelayOp::StopUnit).Bytes(unit)); }
-    void SetUnitAccount(const std::string& unit, const std::string& accountName) override
+    void SetUnitAccount(const std::string& unit, const std::string& accountName, const std::string& password) override
     {
-        Call(Pc, Request(TRelayOp::SetUnitAccount).Bytes(unit).Bytes(accountName));
+        // The relay on that PC checks the password there.
+        Call(Pc, Request(TRelayOp::SetUnitAccount).Bytes(unit).Bytes(accountName).Bytes(password));
     }
 
 private:

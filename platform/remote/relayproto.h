@@ -16,11 +16,11 @@ enum class TRelayOp : uint8_t {
     QueryUnit,       // unit -> ActiveState, job type
     StartUnit,       // unit -> nothing
     StopUnit,        // unit -> nothing
-    SetUnitAccount,  // unit, account name -> nothing
+    SetUnitAccount,  // unit, account name, password -> nothing
     CallPipe,        // local pipe name, request bytes, answer size -> ok byte, pipe error, answer bytes
 };
 
-constexpr uint32_t RelayProtocolVersion = 2;
+constexpr uint32_t RelayProtocolVersion = 3;
 constexpr uint32_t MaxRelayMessage = 1u << 20;
 constexpr uint8_t RelayDone = 0;
 constexpr uint8_t RelayFailed = 1;

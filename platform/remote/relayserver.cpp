@@ -81,7 +81,8 @@ std::string TRelayServer::Dispatch(const std::string& request)
         return done;
     case TRelayOp::SetUnitAccount: {
         const std::string unit = reader.Bytes();
-        Manager().SetUnitAccount(unit, reader.Bytes());
+        const std::string accountName = reader.Bytes();
+        Manager().SetUnitAccount(unit, accountName, reader.Bytes());
         return done;
     }
     case TRelayOp::CallPipe:

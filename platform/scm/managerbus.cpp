@@ -20,6 +20,7 @@ constexpr const char* ManagerPath = "/org/freedesktop/systemd1";
 constexpr const char* ManagerInterface = "org.freedesktop.systemd1.Manager";
 constexpr const char* UnitInterface = "org.freedesktop.systemd1.Unit";
 constexpr const char* JobInterface = "org.freedesktop.systemd1.Job";
+constexpr const char* ServiceInterface = "org.freedesktop.systemd1.Service";
 
 // Frees a bus error, message or text at the end of a scope.
 struct TBusError {
@@ -207,6 +208,24 @@ TUnitState TManagerBus::QueryUnit(const std::string& unitPath)
             state.JobType = type.Text;
     }
     return state;
+}
+
+std::string TManagerBus::ServiceProgram(const std::string& unitPath)
+{
+    TBusError error;
+    TBusMessage reply;
+    // ExecStart: per command its path, arguments, whether a failure is ignored, and its last run.
+    Check(sd_bus_get_property(Bus, ManagerService, unitPath.c_str(), ServiceInterface, "ExecStart", &error.Error,
+                              &reply.Message, "a(sasbttttuii)"),
+          error);
+    Check(sd_bus_message_enter_container(reply.Message, 'a', "(sasbttttuii)"), error);
+    const int r = sd_bus_message_enter_container(reply.Message, 'r', "sasbttttuii");
+    Check(r, error);
+    if (r == 0)
+        throw EOSError("The unit " + unitPath + " starts no program", ENOENT);
+    const char* path = nullptr;
+    Check(sd_bus_message_read(reply.Message, "s", &path), error);
+    return path;
 }
 
 void TManagerBus::CallUnitMethod(const char* method, const std::string& unit, const char* mode)

@@ -43,6 +43,8 @@ public:
     // manager's text.
     std::string LoadUnit(const std::string& unit);
     TUnitState QueryUnit(const std::string& unitPath);
+    // The program a service unit starts: the path of its first ExecStart. A unit with none fails.
+    std::string ServiceProgram(const std::string& unitPath);
 
     void StartUnit(const std::string& unit);
     void StopUnit(const std::string& unit);

@@ -40,9 +40,10 @@ void TLocalManagerCalls::StopUnit(const std::string& unit)
     Bus.StopUnit(unit);
 }
 
-void TLocalManagerCalls::SetUnitAccount(const std::string& unit, const std::string& accountName)
+void TLocalManagerCalls::SetUnitAccount(const std::string& unit, const std::string& accountName,
+                                        const std::string& password)
 {
-    ::SetUnitAccount(Bus, unit, accountName);
+    ::SetUnitAccount(Bus, unit, accountName, password);
 }
 
 TServiceStatus UnitServiceStatus(const TUnitState& unit, uint32_t& checkPoint)
@@ -113,10 +114,10 @@ void ControlService(TScService& service, uint32_t control)
     service.Calls->StopUnit(service.Unit);
 }
 
-void ChangeServiceConfigA(TScService& service, const std::string& accountName, const std::string& /*password*/)
+void ChangeServiceConfigA(TScService& service, const std::string& accountName, const std::string& password)
 {
     CheckHandleAccess(service.Access, SERVICE_CHANGE_CONFIG);
-    service.Calls->SetUnitAccount(service.Unit, accountName);
+    service.Calls->SetUnitAccount(service.Unit, accountName, password);
 }
 
 void CloseServiceHandle(std::unique_ptr<TScService>& handle)

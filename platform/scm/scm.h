@@ -42,7 +42,10 @@ public:
     virtual TUnitState QueryUnit(const std::string& unit) = 0;
     virtual void StartUnit(const std::string& unit) = 0;
     virtual void StopUnit(const std::string& unit) = 0;
-    virtual void SetUnitAccount(const std::string& unit, const std::string& accountName) = 0;
+    // Checks the password on the manager's PC and keeps it nowhere (SetUnitAccount of
+    // platform/scm/unitfiles.h).
+    virtual void SetUnitAccount(const std::string& unit, const std::string& accountName,
+                                const std::string& password) = 0;
 };
 
 // This PC's manager over D-Bus.
@@ -52,7 +55,7 @@ public:
     TUnitState QueryUnit(const std::string& unit) override;
     void StartUnit(const std::string& unit) override;
     void StopUnit(const std::string& unit) override;
-    void SetUnitAccount(const std::string& unit, const std::string& accountName) override;
+    void SetUnitAccount(const std::string& unit, const std::string& accountName, const std::string& password) override;
 
 private:
     const std::string& UnitPath(const std::string& unit);
@@ -89,8 +92,10 @@ TServiceStatus QueryServiceStatus(TScService& service);
 void StartServiceA(TScService& service);
 // Only SERVICE_CONTROL_STOP is offered; other codes fail.
 void ControlService(TScService& service, uint32_t control);
-// Sets the account the service runs as from its next start. The manager needs no password: it is
-// taken for the call's shape only and goes nowhere.
+// Sets the account the service runs as from its next start. The password is checked with PAM on
+// the service's PC before anything changes (LocalSystem, root, needs none) and kept nowhere; a
+// wrong one raises the logon error's text. An account name that is not a plain user name of that
+// PC, and a program another user could replace, are refused too.
 void ChangeServiceConfigA(TScService& service, const std::string& accountName, const std::string& password);
 void CloseServiceHandle(std::unique_ptr<TScService>& handle);
 void CloseServiceHandle(std::unique_ptr<TScManager>& handle);

@@ -12,7 +12,9 @@
 #include "base/sysutils.h"
 #include "platform/files/filecontent.h"
 #include "platform/files/findfile.h"
+#include "platform/logon/logon.h"
 #include "platform/scm/managerbus.h"
+#include "platform/scm/programdir.h"
 
 namespace ferrix {
 
@@ -94,6 +96,76 @@ void RemoveDropIns(const std::string& unit)
     }
 }
 
+// A user of this PC as the user database has it.
+struct TAccount {
+    std::string Name;  // empty for LocalSystem
+    uid_t Uid = 0;
+    gid_t Gid = 0;
+};
+
+// The text with its unprintable characters written as \xNN, so that an error shows them.
+std::string VisibleText(const std::string& text)
+{
+    std::string result;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F)
+            result += Format("\\x%02X", byte);
+        else
+            result += c;
+    }
+    return result;
+}
+
+// Only a plain name reaches a unit file: a line break, a NUL or "=" there would start a
+// directive of its own.
+void CheckAccountCharacters(const std::string& accountName)
+{
+    for (char c : accountName) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7F || c == '=')
+            throw EOSError("The account name \"" + VisibleText(accountName) +
+                               "\" is not a user name of this PC: it holds a control character, a blank or \"=\"",
+                           EINVAL);
+    }
+}
+
+TAccount LookUpAccount(const std::string& accountName)
+{
+    CheckAccountCharacters(accountName);
+    std::string user = accountName;
+    const size_t slash = accountName.find('\\');
+    if (slash != std::string::npos) {
+        const std::string domain = accountName.substr(0, slash);
+        char host[256] = {};
+        ::gethostname(host, sizeof host - 1);
+        if (domain != "." && !SameText(domain, host))
+            throw EOSError("The account " + accountName + " is not an account of this PC", EINVAL);
+        user = accountName.substr(slash + 1);
+    }
+    TAccount account;
+    if (user.empty() || SameText(user, "LocalSystem"))
+        return account;
+    const passwd* entry = ::getpwnam(user.c_str());
+    if (entry == nullptr)
+        throw EOSError("The account name is invalid or does not exist: " + accountName, ENOENT);
+    account.Name = entry->pw_name;
+    account.Uid = entry->pw_uid;
+    account.Gid = entry->pw_gid;
+    return account;
+}
+
+// A wrong password refuses the account with the logon's own text.
+void CheckAccountPassword(const TAccount& account, const std::string& password)
+{
+    HANDLE token = 0;
+    if (!LogonUserA(account.Name, ".", password, LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT, token)) {
+        const DWORD code = GetLastLogonError();
+        throw EOSError(LogonErrorText(code), static_cast<int>(code));
+    }
+    CloseHandle(token);
+}
+
 bool IsActive(const std::string& state)
 {
     return state == "active" || state == "activating" || state == "deactivating" || state == "reloading";
@@ -165,6 +237,7 @@ std::string InstallServiceUnit(TManagerBus& bus, const std::string& serviceName,
                                const std::string& programPath)
 {
     const std::string unit = ServiceUnitName(serviceName);
+    CheckProgramPath(programPath);
     const std::string dir = UnitDirectory();
     MakeDirectory(dir);
     const std::string path = UnitFilePath(unit);
@@ -195,36 +268,33 @@ void UninstallServiceUnit(TManagerBus& bus, const std::string& serviceName)
 
 std::string AccountUser(const std::string& accountName)
 {
-    std::string user = accountName;
-    const size_t slash = accountName.find('\\');
-    if (slash != std::string::npos) {
-        const std::string domain = accountName.substr(0, slash);
-        char host[256] = {};
-        ::gethostname(host, sizeof host - 1);
-        if (domain != "." && !SameText(domain, host))
-            throw EOSError("The account " + accountName + " is not an account of this PC", EINVAL);
-        user = accountName.substr(slash + 1);
-    }
-    if (user.empty() || SameText(user, "LocalSystem"))
-        return std::string();
-    if (::getpwnam(user.c_str()) == nullptr)
-        throw EOSError("The account name is invalid or does not exist: " + accountName, ENOENT);
-    return user;
+    return LookUpAccount(accountName).Name;
 }
 
-void SetUnitAccount(TManagerBus& bus, const std::string& unit, const std::string& accountName)
+void SetUnitAccount(TManagerBus& bus, const std::string& unit, const std::string& accountName,
+                    const std::string& password)
 {
-    const std::string user = AccountUser(accountName);
+    const TAccount account = LookUpAccount(accountName);
+    const bool asRoot = account.Name.empty() || account.Uid == 0;
+    if (!asRoot)
+        CheckAccountPassword(account, password);
+    const std::string program = bus.ServiceProgram(bus.LoadUnit(unit));
+    CheckProgramPath(program);
     const std::string dir = DropInDirectory(unit);
     const std::string path = dir + "/" + AccountDropIn;
-    if (user.empty() || user == "root") {
+    // What the old account may write goes before root runs the service, and what the new one
+    // needs comes only once it runs as that account.
+    if (asRoot) {
+        TakeBackProgramDirectory(program);
         RemoveFile(path);
         ::rmdir(dir.c_str());  // only when nothing else is in it
+        bus.Reload();
     } else {
         MakeDirectory(dir);
-        WriteWholeFile(path, "[Service]\nUser=" + user + "\n");
+        WriteWholeFile(path, "[Service]\nUser=" + UnitValue(account.Name) + "\n");
+        bus.Reload();
+        HandProgramDirectoryTo(program, account.Uid, account.Gid);
     }
-    bus.Reload();
 }
 
 }  // namespace ferrix

@@ -192,13 +192,13 @@ TEST_F(ConsoleLocal, StatisticsOfARealPassFillTheLabels)
 
 TEST_F(ConsoleLocal, ParametersChangeTheIntervalAndTheAccountAndRestartTheService)
 {
-    TTestUser user("con");
+    TTestUser user("con", "Con-Pa55word");
     WriteTextFile(Svc->Run->LogPath(), "");  // the log goes on under the new account
-    Svc->HandProgramTo(user);
     Ferrix2Settings settings;
     settings.TrackDirectory = Svc->Shop;
     settings.Destination0 = Svc->Run->Path("dest0");
     settings.Username = user.Name();
+    settings.Password = "Con-Pa55word";
     Svc->Run->WriteIni(Ferrix2Ini(settings));
     Svc->Install();
     Svc->PipesInRuntimeDirectory();
@@ -228,6 +228,34 @@ TEST_F(ConsoleLocal, ParametersChangeTheIntervalAndTheAccountAndRestartTheServic
                               std::chrono::seconds(30)))
         << wnd.LabNextFileCheckAtVal->text().toStdString() << Svc->Run->Log();
     EXPECT_LE(NextCheckSeconds(wnd.LabNextFileCheckAtVal->text()), 180);
+}
+
+TEST_F(ConsoleLocal, ParametersWithAWrongPasswordLeaveTheServiceStoppedUnderItsOldAccount)
+{
+    TTestUser user("cpw", "Right-Pa55word");
+    Ferrix2Settings settings;
+    settings.TrackDirectory = Svc->Shop;
+    settings.Destination0 = Svc->Run->Path("dest0");
+    settings.Username = user.Name();
+    settings.Password = "wrong-password";
+    Svc->Run->WriteIni(Ferrix2Ini(settings));
+    Svc->Install();
+    Svc->PipesInRuntimeDirectory();
+    OpenOnRunningService();
+    TMainWnd& wnd = Console.operator*();
+
+    auto error = std::make_shared<QString>();
+    SetIntervalInNextDialog(3, [error] {
+        AnswerNextModal([error](QWidget* box) {
+            *error = qobject_cast<QMessageBox*>(box)->text();
+            qobject_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+        }, std::chrono::seconds(60));
+    });
+    wnd.BtnConfigure->click();
+    EXPECT_EQ(*error, "The user name or password is incorrect.");
+    EXPECT_EQ(Svc->Property("ActiveState"), "inactive");
+    EXPECT_EQ(Svc->Property("User"), "");
+    EXPECT_FALSE(fs::exists(Svc->Manager->ConfigDir() + "/systemd/user/TransportSvc2.service.d/account.conf"));
 }
 
 TEST_F(ConsoleLocal, ConfigSwitchOpensParametersOnceAndCancelChangesNothing)

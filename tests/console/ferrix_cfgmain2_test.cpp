@@ -261,12 +261,12 @@ protected:
         if (!why.empty())
             GTEST_SKIP() << why;
         Svc = std::make_unique<TFerrix2Unit>(FERRIX2_PROGRAM);
-        User = std::make_unique<TTestUser>("cfgm");
-        Svc->HandProgramTo(*User);
+        User = std::make_unique<TTestUser>("cfgm", "Cfgm-Pa55word");
         Ferrix2Settings settings;
         settings.TrackDirectory = Svc->Shop;
         settings.Destination0 = Svc->Run->Path("dest0");
         settings.Username = User->Name();
+        settings.Password = "Cfgm-Pa55word";
         Svc->Run->WriteIni(Ferrix2Ini(settings));
         Svc->Install();
         Svc->PipesInRuntimeDirectory();

@@ -58,13 +58,6 @@ pid_t TFerrix2Unit::MainPid() const
     return pid.empty() ? 0 : static_cast<pid_t>(std::stol(pid));
 }
 
-void TFerrix2Unit::HandProgramTo(const TTestUser& user) const
-{
-    fs::permissions(Run->ProgramDir(), fs::perms::all);
-    for (const auto& entry : fs::directory_iterator(Run->ProgramDir()))
-        ::chown(entry.path().c_str(), user.Uid(), user.Gid());
-}
-
 void TFerrix2Unit::GivePipeDirectoryTo(uid_t uid, gid_t gid) const
 {
     ::chown(Run->Path("pipes").c_str(), uid, gid);

@@ -40,8 +40,6 @@ public:
     // The main process of the running unit, or 0.
     pid_t MainPid() const;
 
-    // Lets the user run the service: its program files become the user's.
-    void HandProgramTo(const TTestUser& user) const;
     // The pipe directory belongs to the user the service runs as (root gives it).
     void GivePipeDirectoryTo(uid_t uid, gid_t gid) const;
     // The unit gets its pipe directory from the manager at every start, owned by whichever account

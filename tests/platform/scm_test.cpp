@@ -17,6 +17,7 @@
 
 #include "platform/remote/relayclient.h"
 #include "platform/remote/relayproto.h"
+#include "platform/scm/programdir.h"
 #include "platform/scm/scm.h"
 #include "platform/scm/unitfiles.h"
 #include "childproc.h"
@@ -66,6 +67,77 @@ TEST(AccountUser, LocalSystemIsRootAndOtherNamesLoseThisPcsDomain)
     EXPECT_EQ(AccountUser(std::string(host) + "\\nobody"), "nobody");
     EXPECT_THROW(AccountUser("SHOPDOMAIN\\nobody"), EOSError);
     EXPECT_THROW(AccountUser(".\\no-such-user-here"), EOSError);
+}
+
+TEST(AccountUser, ANameWithALineBreakANulABlankOrEqualsIsRefusedShowingItsCharacters)
+{
+    const std::string nul = std::string(".\\nobody") + '\0' + "ExecStartPre=+/bin/sh";
+    for (const auto& [name, shown] : std::vector<std::pair<std::string, std::string>>{
+             {nul, ".\\nobody\\x00ExecStartPre=+/bin/sh"},
+             {".\\nobody\nExecStartPre=/bin/sh", ".\\nobody\\x0AExecStartPre=/bin/sh"},
+             {"nobody\r", "nobody\\x0D"},
+             {"no body", "no body"},
+             {"nobody=x", "nobody=x"}}) {
+        try {
+            AccountUser(name);
+            ADD_FAILURE() << "accepted " << shown;
+        } catch (const EOSError& e) {
+            EXPECT_EQ(e.what(), "The account name \"" + shown +
+                                    "\" is not a user name of this PC: it holds a control character, a blank or \"=\"");
+            EXPECT_EQ(e.ErrorCode, EINVAL);
+        }
+    }
+}
+
+TEST(ProgramPath, OnlyAProgramThatNoOtherUserCanReplaceOrRedirectIsAccepted)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving files away needs root";
+    TempDir dir;
+    const std::string programDir = dir / "bin";
+    const std::string program = programDir + "/ferrix2";
+    std::filesystem::create_directories(programDir);
+    WriteTextFile(program, "#!/bin/sh\n");
+    ::chmod(dir.Path().c_str(), 0755);
+    ::chmod(programDir.c_str(), 0755);
+    ::chmod(program.c_str(), 0755);
+    EXPECT_NO_THROW(CheckProgramPath(program));
+    const auto refusal = [](const std::string& path) {
+        try {
+            CheckProgramPath(path);
+        } catch (const EOSError& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    const std::string start = "The program " + program + " could be replaced by another user than root: ";
+    ::chmod(program.c_str(), 0775);
+    EXPECT_EQ(refusal(program), start + "it is writable by group or others");
+    ::chmod(program.c_str(), 0755);
+    ::chmod(programDir.c_str(), 01777);
+    EXPECT_EQ(refusal(program), start + "its directory " + programDir + " is writable by group or others");
+    ::chmod(programDir.c_str(), 0755);
+    ::chmod(dir.Path().c_str(), 0777);
+    EXPECT_EQ(refusal(program), start + dir.Path() + " is writable by group or others and not sticky");
+    ::chmod(dir.Path().c_str(), 01777);  // as /tmp: no one may rename what is root's
+    EXPECT_NO_THROW(CheckProgramPath(program));
+    ::chmod(dir.Path().c_str(), 0755);
+    ASSERT_EQ(::symlink(programDir.c_str(), (dir / "link").c_str()), 0);
+    EXPECT_EQ(refusal(dir / "link/ferrix2"), "The program " + (dir / "link/ferrix2") +
+                                                 " could be replaced by another user than root: its path is not "
+                                                 "canonical (the real path is " + program + ")");
+
+    // The account's directory stays acceptable; a log that is another name of the program is not
+    // handed to the account.
+    HandProgramDirectoryTo(program, UnprivilegedUid(), UnprivilegedGid());
+    EXPECT_NO_THROW(CheckProgramPath(program));
+    TakeBackProgramDirectory(program);
+    ASSERT_EQ(::unlink((programDir + "/ferrix.log").c_str()), 0);
+    ASSERT_EQ(::link(program.c_str(), (programDir + "/ferrix.log").c_str()), 0);
+    EXPECT_THROW(HandProgramDirectoryTo(program, UnprivilegedUid(), UnprivilegedGid()), EOSError);
+    struct stat st {};
+    ASSERT_EQ(::stat(program.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
 }
 
 TEST(UnitStatus, ActiveStatesMapToServiceStatesAndJobsRaiseTheCheckpoint)

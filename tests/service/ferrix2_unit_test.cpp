@@ -2,6 +2,7 @@
 // UNINSTALL, start and stop through the service-control client, its status across them, a stop
 // during a check pass, failed starts, and the account the service runs as.
 #include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
@@ -81,7 +82,6 @@ protected:
 
     bool StatisticsAnswer() const { return CallPipe("TrSvc2Info", PipeMessage("REQGETSTATS")).Ok; }
 
-    void HandProgramTo(const TTestUser& user) { Svc->HandProgramTo(user); }
     void GivePipeDirectoryTo(uid_t uid, gid_t gid) { Svc->GivePipeDirectoryTo(uid, gid); }
 
     std::unique_ptr<TFerrix2Unit> Svc;
@@ -89,6 +89,8 @@ protected:
     TUserManager* Manager = nullptr;
     std::string Shop;
 };
+
+constexpr const char* ServicePassword = "Secret-Pa55";
 
 // The same manager and pipes reached as "another PC" through a real sshd on loopback: "otherpc"
 // logs on as root.
@@ -253,14 +255,13 @@ TEST_F(Ferrix2Unit, StartThatFailsIsReportedStoppedNotRunning)
 
 TEST_F(Ferrix2Unit, AccountChangeRunsTheNextStartAsThatUserAndLocalSystemAsRoot)
 {
-    TTestUser user("svc");
-    HandProgramTo(user);
+    TTestUser user("svc", ServicePassword);
     Install();
     auto manager = OpenSCManagerA("");
     auto service = OpenServiceA(*manager, "TransportSvc2", ControlRights | SERVICE_CHANGE_CONFIG);
 
     // The password goes nowhere: not into the drop-in, not to the manager.
-    ChangeServiceConfigA(*service, ".\\" + user.Name(), "Secret-Pa55");
+    ChangeServiceConfigA(*service, ".\\" + user.Name(), ServicePassword);
     const std::string dropIn = Manager->ConfigDir() + "/systemd/user/" + Unit + ".d/account.conf";
     EXPECT_EQ(ReadTextFile(dropIn), "[Service]\nUser=" + user.Name() + "\n");
     GivePipeDirectoryTo(user.Uid(), user.Gid());
@@ -268,10 +269,25 @@ TEST_F(Ferrix2Unit, AccountChangeRunsTheNextStartAsThatUserAndLocalSystemAsRoot)
     const pid_t pid = std::stoi(Manager->UnitProperty(Unit, "MainPID"));
     EXPECT_EQ(ProcessUid(pid), static_cast<long>(user.Uid()));
     EXPECT_TRUE(StatisticsAnswer());
+    // The service writes its log in a directory that stays root's, where its user cannot replace
+    // the program.
+    EXPECT_TRUE(Run->WaitForLog("TransportSvc2 service started")) << Run->Log();
+    struct stat st {};
+    ASSERT_EQ(::stat(Run->ProgramDir().c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    {
+        TThreadFsIdentity asUser(user.Uid(), user.Gid());
+        EXPECT_NE(::rename(Program().c_str(), (Run->ProgramDir() + "/old").c_str()), 0);
+        EXPECT_NE(::unlink(Program().c_str()), 0);
+        EXPECT_LT(::open(Program().c_str(), O_WRONLY), 0);
+        EXPECT_NE(::rename(Run->ProgramDir().c_str(), Run->Path("moved").c_str()), 0);
+    }
     EXPECT_EQ(ControlAndWait(*service, false).back(), SERVICE_STOPPED);
 
     ChangeServiceConfigA(*service, ".\\LocalSystem", "");
     EXPECT_FALSE(fs::exists(dropIn));
+    ASSERT_EQ(::stat(Run->LogPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
     GivePipeDirectoryTo(0, 0);
     EXPECT_EQ(ControlAndWait(*service, true).back(), SERVICE_RUNNING);
     EXPECT_EQ(ProcessUid(std::stoi(Manager->UnitProperty(Unit, "MainPID"))), 0);
@@ -283,12 +299,64 @@ TEST_F(Ferrix2Unit, AccountChangeRunsTheNextStartAsThatUserAndLocalSystemAsRoot)
     EXPECT_FALSE(fs::exists(dropIn));
 
     // A program directory the service's user cannot enter: the start fails and reads stopped.
-    ChangeServiceConfigA(*service, user.Name(), "");
+    ChangeServiceConfigA(*service, user.Name(), ServicePassword);
     fs::permissions(Run->ProgramDir(), fs::perms::owner_all);
     ::chown(Run->ProgramDir().c_str(), 0, 0);
     const std::vector<uint32_t> seen = ControlAndWait(*service, true);
     EXPECT_EQ(seen.back(), SERVICE_STOPPED);
     EXPECT_EQ(Manager->UnitProperty(Unit, "ActiveState"), "failed");
+}
+
+TEST_F(Ferrix2Unit, AnAccountNameThatCarriesDirectivesIsRefusedAndNothingOfItRuns)
+{
+    TTestUser user("inj", ServicePassword);
+    Install();
+    auto manager = OpenSCManagerA("");
+    auto service = OpenServiceA(*manager, "TransportSvc2", ControlRights | SERVICE_CHANGE_CONFIG);
+    const std::string marker = Run->Path("marker");
+    const std::string directive = "ExecStartPre=+/bin/touch " + marker;
+    const std::string dropIns = Manager->ConfigDir() + "/systemd/user/" + Unit + ".d";
+    for (const std::string& name : {".\\" + user.Name() + std::string(1, '\0') + directive,
+                                    ".\\" + user.Name() + "\n" + directive, user.Name() + "=" + directive}) {
+        try {
+            ChangeServiceConfigA(*service, name, ServicePassword);
+            ADD_FAILURE() << "accepted " << name;
+        } catch (const EOSError& e) {
+            EXPECT_NE(std::string(e.what()).find(" is not a user name of this PC"), std::string::npos) << e.what();
+        }
+        EXPECT_FALSE(fs::exists(dropIns + "/account.conf"));
+    }
+    EXPECT_EQ(ControlAndWait(*service, true).back(), SERVICE_RUNNING) << Manager->Log();
+    EXPECT_FALSE(fs::exists(marker));
+    EXPECT_EQ(ProcessUid(Svc->MainPid()), 0);
+}
+
+TEST_F(Ferrix2Unit, InstallAndTheAccountChangeRefuseAProgramAnotherUserCouldReplace)
+{
+    TTestUser user("rep", ServicePassword);
+    const std::string refusal = "The program " + Program() + " could be replaced by another user than root: ";
+    fs::permissions(Run->ProgramDir(), fs::perms::group_write, fs::perm_options::add);
+    std::string output;
+    EXPECT_EQ(Ferrix2({"/INSTALL"}, output), 1);
+    EXPECT_NE(output.find(refusal + "its directory " + Run->ProgramDir() + " is writable by group or others"),
+              std::string::npos)
+        << output;
+    EXPECT_FALSE(fs::exists(Manager->ConfigDir() + "/systemd/user/" + Unit));
+
+    fs::permissions(Run->ProgramDir(), fs::perms::group_write, fs::perm_options::remove);
+    Install();
+    auto manager = OpenSCManagerA("");
+    auto service = OpenServiceA(*manager, "TransportSvc2", SERVICE_CHANGE_CONFIG);
+    ASSERT_EQ(::chown(Program().c_str(), user.Uid(), user.Gid()), 0);
+    for (const std::string& account : {".\\" + user.Name(), std::string(".\\LocalSystem")}) {
+        try {
+            ChangeServiceConfigA(*service, account, ServicePassword);
+            ADD_FAILURE() << "accepted " << account;
+        } catch (const EOSError& e) {
+            EXPECT_EQ(e.what(), refusal + Program() + " belongs to " + user.Name());
+        }
+    }
+    EXPECT_FALSE(fs::exists(Manager->ConfigDir() + "/systemd/user/" + Unit + ".d/account.conf"));
 }
 
 TEST_F(Ferrix2Remote, ControlAndExchangesOnAnotherPcGiveTheLocalAnswers)
@@ -344,10 +412,9 @@ TEST_F(Ferrix2Remote, ControlAndExchangesOnAnotherPcGiveTheLocalAnswers)
 
 TEST_F(Ferrix2Remote, SettingsPipeAdmitsOnlyRootOrTheServicesUserOverSsh)
 {
-    TTestUser sshUser("ssh");
+    TTestUser sshUser("ssh", ServicePassword);
     Ssh->Authorize(sshUser.Name());
     Ssh->AddHost("userpc", sshUser.Name());
-    HandProgramTo(sshUser);
     Install();
     auto manager = OpenSCManagerA("");
     auto service = OpenServiceA(*manager, "TransportSvc2", ControlRights | SERVICE_CHANGE_CONFIG);
@@ -363,7 +430,16 @@ TEST_F(Ferrix2Remote, SettingsPipeAdmitsOnlyRootOrTheServicesUserOverSsh)
 
     // Run as the SSH user, the service admits it.
     EXPECT_EQ(ControlAndWait(*service, false).back(), SERVICE_STOPPED);
-    ChangeServiceConfigA(*service, sshUser.Name(), "");
+    // Changed from "another PC": the relay there checks the password it is sent.
+    auto remote = OpenSCManagerA("\\\\otherpc");
+    auto remoteService = OpenServiceA(*remote, "TransportSvc2", SERVICE_CHANGE_CONFIG);
+    try {
+        ChangeServiceConfigA(*remoteService, sshUser.Name(), "wrong-Pa55");
+        ADD_FAILURE() << "a wrong password was taken";
+    } catch (const EOSError& e) {
+        EXPECT_STREQ(e.what(), "The user name or password is incorrect.");
+    }
+    ChangeServiceConfigA(*remoteService, sshUser.Name(), ServicePassword);
     GivePipeDirectoryTo(sshUser.Uid(), sshUser.Gid());
     ASSERT_EQ(ControlAndWait(*service, true).back(), SERVICE_RUNNING);
     const TPipeReply admitted = Exchange("userpc", "TrSvc2Control", PipeMessage("REQGETCONFIG"));
