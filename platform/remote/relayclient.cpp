@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "base/sysutils.h"
-#include "platform/namedpipe/pipeclient.h"
+#include "platform/namedpipe/pipename.h"
 #include "platform/remote/relaylink.h"
 #include "platform/remote/relayproto.h"
 #include "platform/scm/scm.h"
@@ -111,16 +111,11 @@ std::unique_ptr<TManagerCalls> OpenRemoteManager(const std::string& pc)
 
 bool SplitRemotePipeName(const std::string& pipeName, std::string& pc, std::string& localName)
 {
-    if (pipeName.rfind("\\\\", 0) != 0)
+    std::string computer, name;
+    if (!SplitPipeName(pipeName, computer, name) || IsThisPc(computer))
         return false;
-    const size_t serverEnd = pipeName.find('\\', 2);
-    if (serverEnd == std::string::npos || serverEnd == 2)
-        return false;
-    const std::string server = pipeName.substr(2, serverEnd - 2);
-    if (server == ".")
-        return false;
-    pc = server;
-    localName = "\\\\." + pipeName.substr(serverEnd);
+    pc = computer;
+    localName = "\\\\.\\pipe\\" + name;
     return true;
 }
 
@@ -128,8 +123,6 @@ bool RelayCallNamedPipe(const std::string& pc, const std::string& localName, con
                         void* outBuffer, uint32_t outSize, uint32_t& bytesRead)
 {
     bytesRead = 0;
-    if (IsThisPc(pc))
-        return CallNamedPipeA(localName, inBuffer, inSize, outBuffer, outSize, bytesRead);
     try {
         const std::string answer = Call(pc, Request(TRelayOp::CallPipe)
                                                 .Bytes(localName)
