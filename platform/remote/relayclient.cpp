@@ -8,7 +8,6 @@
 
 #include "base/sysutils.h"
 #include "platform/namedpipe/pipename.h"
-#include "platform/remote/relaylink.h"
 #include "platform/remote/relayproto.h"
 #include "platform/scm/scm.h"
 
@@ -57,6 +56,12 @@ std::string Call(const std::string& pc, const TRelayWriter& request)
         throw EOSError(reader.Bytes(), static_cast<int>(code));
     }
     return answer.substr(1);
+}
+
+// The PC of a machine name, with or without a leading "\\\\".
+std::string PcOf(const std::string& machineName)
+{
+    return machineName.rfind("\\\\", 0) == 0 ? machineName.substr(2) : machineName;
 }
 
 TRelayWriter Request(TRelayOp op)
@@ -153,6 +158,31 @@ pid_t RelayProcessId(const std::string& pc)
     TLinkEntry& entry = LinkOf(pc);
     std::lock_guard<std::mutex> guard(entry.Lock);
     return entry.Link.RelayPid();
+}
+
+TRelayReach ReachPc(const std::string& machineName, std::string& why)
+{
+    const std::string pc = PcOf(machineName);
+    if (IsThisPc(pc))
+        return TRelayReach::Ready;
+    TLinkEntry& entry = LinkOf(pc);
+    std::lock_guard<std::mutex> guard(entry.Lock);
+    return entry.Link.Reach(why);
+}
+
+void CloseRelayLink(const std::string& machineName)
+{
+    TLinkEntry* entry = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(LinksLock);
+        const auto found = Links().find(LowerCase(PcOf(machineName)));
+        if (found == Links().end())
+            return;
+        entry = found->second.get();
+    }
+    // Entries live as long as the program, so the entry stays valid without the map's lock.
+    std::lock_guard<std::mutex> guard(entry->Lock);
+    entry->Link.Close();
 }
 
 void CloseRelayLinks()

@@ -7,6 +7,8 @@
 #include <string>
 #include <sys/types.h>
 
+#include "platform/remote/relaylink.h"
+
 namespace ferrix {
 
 class TManagerCalls;
@@ -29,8 +31,17 @@ bool RelayCallNamedPipe(const std::string& pc, const std::string& localName, con
                         void* outBuffer, uint32_t outSize, uint32_t& bytesRead);
 std::string RemotePipeErrorMessage();
 
+// For a caller that must not wait (the console's window): where the connection to the PC of a
+// machine name (as OpenSCManagerA takes it) stands, never waiting for it (TRelayLink::Reach). This
+// PC is always Ready. Another PC is connected to in the background; from then on its calls fail at
+// once while no connection is open, instead of connecting.
+TRelayReach ReachPc(const std::string& machineName, std::string& why);
+
 // The relay's process id on pc (0 when not connected); for tests.
 pid_t RelayProcessId(const std::string& pc);
+// Ends the connection to the PC of a machine name, a pending one too; its calls connect on first
+// use again. Nothing happens for a PC without one.
+void CloseRelayLink(const std::string& machineName);
 // Ends every connection to another PC.
 void CloseRelayLinks();
 

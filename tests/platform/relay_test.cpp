@@ -1,6 +1,6 @@
 // Pipes of another PC through a real sshd on loopback and the relay: the same answer bytes and
 // errors as a local call, and a clear, bounded failure when the PC cannot be reached, refuses the
-// key, or the relay dies or stalls in the middle of a call; the next call
+// key, breaks the handshake, or the relay dies or stalls in the middle of a call; the next call
 // connects again. The relay serves only its service's unit and the pipes of its own PC.
 #include <atomic>
 #include <chrono>
@@ -223,6 +223,21 @@ TEST_F(RelayTest, StalledAnswerEndsAtTheTimeOut)
     EXPECT_EQ(ferrix::PipeErrorMessage(PIPE_ERROR_REMOTE), "otherpc did not answer within 1500 ms");
     Fixed->Release = true;
     EXPECT_TRUE(Call("\\\\otherpc\\pipe\\Fixed", "next").Ok);
+}
+
+TEST_F(RelayTest, CutHandshakeClosesTheLinkAndTheNextCallConnectsAgain)
+{
+    // A relay command that answers its first Hello with the status byte alone and stays.
+    TempDir dir;
+    ::chmod(dir.Path().c_str(), 0755);
+    WriteTextFile(dir / "relay", "#!/bin/sh\n[ -e " + (dir / "cut") + " ] && exec " + std::getenv("FERRIX_RELAY") +
+                                     "\ntouch " + (dir / "cut") + "\nprintf '\\1\\0\\0\\0\\0'\nexec cat >/dev/null\n");
+    ::chmod((dir / "relay").c_str(), 0755);
+    ::setenv("FERRIX_RELAY", (dir / "relay").c_str(), 1);
+    ::setenv("FERRIX_RELAY_TIMEOUT_MS", "3000", 1);
+    EXPECT_EQ(Call("\\\\otherpc\\pipe\\Fixed", "first").Error, PIPE_ERROR_REMOTE);
+    EXPECT_EQ(ferrix::PipeErrorMessage(PIPE_ERROR_REMOTE), "The relay on otherpc cut its handshake answer short");
+    EXPECT_EQ(Call("\\\\otherpc\\pipe\\Fixed", "next"), (TCallResult{true, 0, "ANSWER:txen"}));
 }
 
 TEST(RelayServer, ServesOnlyItsServicesUnitAndThePipesOfItsOwnPc)
