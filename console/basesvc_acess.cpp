@@ -23,6 +23,7 @@
 #include "platform/files/findfile.h"
 #include "platform/files/newfile.h"
 #include "platform/namedpipe/pipeclient.h"
+#include "platform/remote/relayclient.h"
 
 namespace {
 
@@ -325,6 +326,8 @@ bool TSvcWndBase::FormCloseQuery()
 {
     TmrMain->stop();
     CloseServiceHandles();
+    // A pending connection to another PC ends too, without waiting for it.
+    ferrix::CloseRelayLink(PcName);
     return true;
 }
 
@@ -452,6 +455,8 @@ void TSvcWndBase::RefreshServiceState()
 {
     ServiceState = 0;
     const std::string name = GetPcDisplayName();
+    if (!WatchedPcReached(name))
+        return;
     if (!SCManager) {
         try {
             SCManager = OpenSCManagerA(PcName);
@@ -478,6 +483,25 @@ void TSvcWndBase::RefreshServiceState()
         SetStatusText("Failed to access service on " + name + ": " + error.what());
     }
     InvalidateStatusBar();
+}
+
+bool TSvcWndBase::WatchedPcReached(const std::string& name)
+{
+    // Another PC is connected to in the background, so that no tick waits for SSH; until the
+    // connection is open the handles stay closed.
+    std::string why;
+    const ferrix::TRelayReach reach = ferrix::ReachPc(PcName, why);
+    if (reach == ferrix::TRelayReach::Ready)
+        return true;
+    CloseServiceHandles();
+    if (reach == ferrix::TRelayReach::Connecting) {
+        SetStatusText("Connecting to " + name + "...");
+    } else {
+        ClearAllValues();
+        SetStatusText("Service Control Manager error on " + name + ": " + why);
+    }
+    InvalidateStatusBar();
+    return false;
 }
 
 void TSvcWndBase::UpdateButtons()
@@ -507,6 +531,7 @@ void TSvcWndBase::BtnPcClick()
     dialog.SetPcName(PcName);
     if (dialog.exec() == QDialog::Accepted) {
         CloseServiceHandles();
+        ferrix::CloseRelayLink(PcName);  // no idle connection to the PC left behind
         UpdateButtons();
         SetPcName(dialog.GetPcName());
         ClearAllValues();

@@ -58,12 +58,14 @@ public:
     virtual void FormCreate();
     // Writes PcName into the console settings file; errors are ignored. Run once, at destruction.
     void FormDestroy();
-    // Stops the timer and closes the handles; the window may always close.
+    // Stops the timer, closes the handles and ends the connection to the watched PC; the window
+    // may always close.
     bool FormCloseQuery();
     // One tick: state, buttons, statistics while the service runs, and the Parameters command of
     // the CONFIG switch at the first tick that sees it running. Raises what ConfigureService raises.
     void TmrMainTimer();
-    // The PC selection dialog, with the timer stopped while it is open; OK switches to its PC.
+    // The PC selection dialog, with the timer stopped while it is open; OK switches to its PC and
+    // ends the connection to the PC watched before.
     void BtnPcClick();
     // Start and stop with their waits (console/svcctrl.h), only with both handles open; a service
     // already there gets an information box. Raise the manager's errors.
@@ -96,7 +98,10 @@ public:
     // Empties the next check and the last error.
     void ClearCheckAndErrorValues();
     // Opens what is not open yet and queries the state; a failure becomes the status text (the
-    // manager's or the system's text) and is tried again at the next tick. Never raises.
+    // manager's or the system's text) and is tried again at the next tick. Another PC is first
+    // connected to without waiting: "Connecting to PC..." until the connection is open, and one
+    // that cannot be reached shows why, with the values cleared, and is tried again after a pause
+    // (platform/remote/relaylink.h). Never raises.
     void RefreshServiceState();
     // Reads RemotePC of the console settings file and writes the file back, so that it exists;
     // raises EIniFileException when it cannot be written.
@@ -241,6 +246,9 @@ private:
     void BuildStatusBar();
     void RepaintStatusBar();
     void InvalidateStatusBar();
+    // Whether the watched PC's connection is open (always for this PC); if not, closes the handles
+    // and shows that it is connecting, or why it could not be reached.
+    bool WatchedPcReached(const std::string& name);
     // One exchange on the pipe: the request keyword (and for a send, the payload already in the
     // request area). False with the pipe's last error when the call failed.
     bool ExchangePipe(const std::string& pipeName, const char* keyword, uint32_t payloadLength, uint32_t& bytesRead);

@@ -136,15 +136,14 @@ bool CallNamedPipeA(const std::string& pipeName, const void* inBuffer, uint32_t 
                     uint32_t outSize, uint32_t& bytesRead, int answerTimeoutMs)
 {
     bytesRead = 0;
-    // A pipe of another computer, "\\PC\pipe\NAME", is reached through its relay.
+    // A pipe of another computer, "\\PC\pipe\NAME", is reached through its relay; any other is
+    // one of this computer ("." or its own name).
     std::string pc, localName;
     if (ferrix::SplitRemotePipeName(pipeName, pc, localName))
         return ferrix::RelayCallNamedPipe(pc, localName, inBuffer, inSize, outBuffer, outSize, bytesRead);
     std::string computer, name;
     if (!ferrix::SplitPipeName(pipeName, computer, name))
         return false;
-    if (computer != ".")
-        return Fail(PIPE_ERROR_REMOTE);
     sockaddr_un address{};
     socklen_t length = 0;
     if (!LocalSocketAddress(name, address, length))

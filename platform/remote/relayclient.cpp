@@ -7,8 +7,7 @@
 #include <unistd.h>
 
 #include "base/sysutils.h"
-#include "platform/namedpipe/pipeclient.h"
-#include "platform/remote/relaylink.h"
+#include "platform/namedpipe/pipename.h"
 #include "platform/remote/relayproto.h"
 #include "platform/scm/scm.h"
 
@@ -57,6 +56,12 @@ std::string Call(const std::string& pc, const TRelayWriter& request)
         throw EOSError(reader.Bytes(), static_cast<int>(code));
     }
     return answer.substr(1);
+}
+
+// The PC of a machine name, with or without a leading "\\\\".
+std::string PcOf(const std::string& machineName)
+{
+    return machineName.rfind("\\\\", 0) == 0 ? machineName.substr(2) : machineName;
 }
 
 TRelayWriter Request(TRelayOp op)
@@ -112,16 +117,11 @@ std::unique_ptr<TManagerCalls> OpenRemoteManager(const std::string& pc)
 
 bool SplitRemotePipeName(const std::string& pipeName, std::string& pc, std::string& localName)
 {
-    if (pipeName.rfind("\\\\", 0) != 0)
+    std::string computer, name;
+    if (!SplitPipeName(pipeName, computer, name) || IsThisPc(computer))
         return false;
-    const size_t serverEnd = pipeName.find('\\', 2);
-    if (serverEnd == std::string::npos || serverEnd == 2)
-        return false;
-    const std::string server = pipeName.substr(2, serverEnd - 2);
-    if (server == ".")
-        return false;
-    pc = server;
-    localName = "\\\\." + pipeName.substr(serverEnd);
+    pc = computer;
+    localName = "\\\\.\\pipe\\" + name;
     return true;
 }
 
@@ -129,8 +129,6 @@ bool RelayCallNamedPipe(const std::string& pc, const std::string& localName, con
                         void* outBuffer, uint32_t outSize, uint32_t& bytesRead)
 {
     bytesRead = 0;
-    if (IsThisPc(pc))
-        return CallNamedPipeA(localName, inBuffer, inSize, outBuffer, outSize, bytesRead);
     try {
         const std::string answer = Call(pc, Request(TRelayOp::CallPipe)
                                                 .Bytes(localName)
@@ -161,6 +159,31 @@ pid_t RelayProcessId(const std::string& pc)
     TLinkEntry& entry = LinkOf(pc);
     std::lock_guard<std::mutex> guard(entry.Lock);
     return entry.Link.RelayPid();
+}
+
+TRelayReach ReachPc(const std::string& machineName, std::string& why)
+{
+    const std::string pc = PcOf(machineName);
+    if (IsThisPc(pc))
+        return TRelayReach::Ready;
+    TLinkEntry& entry = LinkOf(pc);
+    std::lock_guard<std::mutex> guard(entry.Lock);
+    return entry.Link.Reach(why);
+}
+
+void CloseRelayLink(const std::string& machineName)
+{
+    TLinkEntry* entry = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(LinksLock);
+        const auto found = Links().find(LowerCase(PcOf(machineName)));
+        if (found == Links().end())
+            return;
+        entry = found->second.get();
+    }
+    // Entries live as long as the program, so the entry stays valid without the map's lock.
+    std::lock_guard<std::mutex> guard(entry->Lock);
+    entry->Link.Close();
 }
 
 void CloseRelayLinks()

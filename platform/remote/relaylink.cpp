@@ -19,7 +19,7 @@ namespace ferrix {
 
 namespace {
 
-constexpr int ConnectTimeoutMs = 20000;  // ssh's own connect time-out is 10 s
+constexpr size_t HelloAnswerSize = 1 + 4 + 4;  // status, protocol version, relay pid
 constexpr int DefaultAnswerTimeoutMs = 30000;
 constexpr size_t ErrorTextLimit = 2048;
 
@@ -92,15 +92,27 @@ std::vector<std::string> TRelayLink::SshCommand(const std::string& pc)
 
 void TRelayLink::Close()
 {
+    EndConnection();
+    InBackground = false;
+    RetryAt = TClock::time_point();
+    FailureText.clear();
+}
+
+void TRelayLink::EndConnection()
+{
+    const bool pending = State == TState::Connecting;
     Socket.reset();
     Errors.reset();
     Buffer.clear();
     if (Ssh > 0) {
-        // ssh ends by itself once its input is closed; one that hangs is ended.
+        // ssh ends by itself once its input is closed; a connection still pending has nothing to
+        // finish, and one that hangs is ended.
+        if (pending)
+            ::kill(Ssh, SIGTERM);
         int status = 0;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+        const auto deadline = TClock::now() + std::chrono::milliseconds(500);
         while (::waitpid(Ssh, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
+            if (TClock::now() > deadline) {
                 ::kill(Ssh, SIGKILL);
                 ::waitpid(Ssh, &status, 0);
                 break;
@@ -110,6 +122,7 @@ void TRelayLink::Close()
     }
     Ssh = -1;
     FRelayPid = 0;
+    State = TState::Closed;
 }
 
 void TRelayLink::Fail(const std::string& what)
@@ -118,7 +131,7 @@ void TRelayLink::Fail(const std::string& what)
     if (Ssh > 0)
         ::kill(Ssh, SIGTERM);
     const std::string sshSays = LastLine(ErrorText);
-    Close();
+    EndConnection();
     throw EOSError(sshSays.empty() ? what : what + ": " + sshSays, ECONNABORTED);
 }
 
@@ -144,22 +157,28 @@ void TRelayLink::Connect()
     Socket = std::move(socket);
     Errors = std::move(errorsRead);
     // The ssh ends of the socket and the pipe close here: only ssh holds them now.
+    State = TState::Connecting;
+    ConnectBy = TClock::now() + std::chrono::milliseconds(RelayConnectTimeoutMs);
+    // The request waits in the socket until the relay runs.
+    Send(TRelayWriter().U8(static_cast<uint8_t>(TRelayOp::Hello)).Data());
 }
 
-void TRelayLink::Handshake()
+void TRelayLink::CheckHello(const std::string& hello)
 {
-    Send(TRelayWriter().U8(static_cast<uint8_t>(TRelayOp::Hello)).Data());
-    const std::string hello = Receive(ConnectTimeoutMs);
+    // An answer cut short is no handshake: the connection ends, and the next try starts afresh.
+    if (hello.size() < HelloAnswerSize)
+        Fail("The relay on " + Pc + " cut its handshake answer short");
     TRelayReader reader(hello);
     if (reader.U8() != RelayDone || reader.U32() != RelayProtocolVersion)
         Fail("The relay on " + Pc + " speaks another protocol");
     FRelayPid = static_cast<pid_t>(reader.U32());
+    State = TState::Open;
 }
 
 std::string TRelayLink::EndedText() const
 {
     // Before the relay has answered, ssh itself has failed.
-    return FRelayPid == 0 ? "Cannot reach " + Pc + " over SSH" : "The relay on " + Pc + " ended";
+    return State != TState::Open ? "Cannot reach " + Pc + " over SSH" : "The relay on " + Pc + " ended";
 }
 
 void TRelayLink::Send(const std::string& request)
@@ -191,52 +210,91 @@ void TRelayLink::DrainErrors()
         ErrorText.erase(0, ErrorText.size() - ErrorTextLimit);
 }
 
+bool TRelayLink::TakeMessage(std::string& body)
+{
+    const TRelayFrame frame = TakeRelayFrame(Buffer, body);
+    if (frame == TRelayFrame::Invalid)
+        Fail("The relay on " + Pc + " sent an invalid message");
+    return frame == TRelayFrame::Whole;
+}
+
+bool TRelayLink::ReceiveFor(int waitMs, std::string& body)
+{
+    if (TakeMessage(body))
+        return true;
+    pollfd fds[2] = {{Socket->Get(), POLLIN, 0}, {Errors ? Errors->Get() : -1, POLLIN, 0}};
+    const int ready = ::poll(fds, Errors ? 2 : 1, waitMs);
+    if (ready < 0) {
+        const int code = errno;
+        if (code != EINTR)
+            Fail("Waiting for " + Pc + " failed: " + std::strerror(code));
+        return false;
+    }
+    if (ready > 0 && Errors && fds[1].revents != 0) {
+        DrainErrors();
+        if ((fds[1].revents & POLLIN) == 0)  // ssh closed its standard error
+            Errors.reset();
+    }
+    if (ready > 0 && fds[0].revents != 0) {
+        char chunk[65536];
+        const ssize_t n = ::recv(Socket->Get(), chunk, sizeof chunk, MSG_DONTWAIT);
+        const int code = n < 0 ? errno : 0;
+        if (n == 0 || (n < 0 && code != EINTR && code != EAGAIN))
+            Fail(EndedText());
+        if (n > 0)
+            Buffer.append(chunk, static_cast<size_t>(n));
+    }
+    return TakeMessage(body);
+}
+
 std::string TRelayLink::Receive(int timeoutMs)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    char chunk[65536];
+    const auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string body;
     for (;;) {
-        std::string body;
-        const TRelayFrame frame = TakeRelayFrame(Buffer, body);
-        if (frame == TRelayFrame::Whole)
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - TClock::now()).count();
+        if (ReceiveFor(static_cast<int>(left > 0 ? left : 0), body))
             return body;
-        if (frame == TRelayFrame::Invalid)
-            Fail("The relay on " + Pc + " sent an invalid message");
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
+        if (TClock::now() >= deadline)
             Fail(Pc + " did not answer within " + std::to_string(timeoutMs) + " ms");
-        pollfd fds[2] = {{Socket->Get(), POLLIN, 0}, {Errors ? Errors->Get() : -1, POLLIN, 0}};
-        const int ready = ::poll(fds, Errors ? 2 : 1, static_cast<int>(left.count()));
-        if (ready < 0) {
-            const int code = errno;
-            if (code != EINTR)
-                Fail("Waiting for " + Pc + " failed: " + std::strerror(code));
-            continue;
-        }
-        if (ready > 0 && Errors && fds[1].revents != 0) {
-            DrainErrors();
-            if ((fds[1].revents & POLLIN) == 0)  // ssh closed its standard error
-                Errors.reset();
-        }
-        if (ready > 0 && fds[0].revents != 0) {
-            const ssize_t n = ::recv(Socket->Get(), chunk, sizeof chunk, 0);
-            const int code = n < 0 ? errno : 0;
-            if (n == 0 || (n < 0 && code != EINTR && code != EAGAIN))
-                Fail(EndedText());
-            if (n > 0)
-                Buffer.append(chunk, static_cast<size_t>(n));
-        }
     }
 }
 
 std::string TRelayLink::Exchange(const std::string& request)
 {
-    if (!Socket) {
+    if (State != TState::Open) {
+        if (InBackground)
+            throw EOSError("No connection to " + Pc + " is open", ENOTCONN);
         Connect();
-        Handshake();
+        CheckHello(Receive(RelayConnectTimeoutMs));
     }
     Send(request);
     return Receive(AnswerTimeoutMs());
+}
+
+TRelayReach TRelayLink::Reach(std::string& why)
+{
+    InBackground = true;
+    try {
+        if (State == TState::Closed) {
+            if (TClock::now() < RetryAt) {
+                why = FailureText;
+                return TRelayReach::Failed;
+            }
+            Connect();
+        }
+        std::string hello;
+        if (State == TState::Connecting && ReceiveFor(0, hello))
+            CheckHello(hello);
+        else if (State == TState::Connecting && TClock::now() >= ConnectBy)
+            Fail(Pc + " did not answer within " + std::to_string(RelayConnectTimeoutMs) + " ms");
+    } catch (const std::exception& e) {
+        FailureText = e.what();
+        RetryAt = TClock::now() + std::chrono::milliseconds(RelayRetryPauseMs);
+        why = FailureText;
+        return TRelayReach::Failed;
+    }
+    return State == TState::Open ? TRelayReach::Ready : TRelayReach::Connecting;
 }
 
 }  // namespace ferrix

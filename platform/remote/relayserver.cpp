@@ -8,8 +8,10 @@
 #include "base/sysutils.h"
 #include "platform/files/newfile.h"
 #include "platform/namedpipe/pipeclient.h"
+#include "platform/remote/relayclient.h"
 #include "platform/remote/relayproto.h"
 #include "platform/scm/scm.h"
+#include "platform/scm/unitfiles.h"
 
 namespace ferrix {
 
@@ -20,9 +22,20 @@ std::string Failed(uint32_t code, const std::string& message)
     return TRelayWriter().U8(RelayFailed).U32(code).Bytes(message).Data();
 }
 
+// The requests that name a unit, always as their first field.
+bool NamesUnit(TRelayOp op)
+{
+    return op == TRelayOp::OpenUnit || op == TRelayOp::QueryUnit || op == TRelayOp::StartUnit ||
+           op == TRelayOp::StopUnit || op == TRelayOp::SetUnitAccount;
+}
+
 std::string PipeAnswer(TRelayReader& reader)
 {
     const std::string pipeName = reader.Bytes();
+    // A pipe of another PC would make the relay go on over SSH with its user's keys.
+    std::string pc, localName;
+    if (SplitRemotePipeName(pipeName, pc, localName))
+        return Failed(EACCES, "The relay serves only the pipes of its own PC, not " + pipeName);
     const std::string request = reader.Bytes();
     const uint32_t outSize = reader.U32();
     if (outSize > MaxRelayMessage - 64)
@@ -42,7 +55,7 @@ std::string PipeAnswer(TRelayReader& reader)
 
 }  // namespace
 
-TRelayServer::TRelayServer() = default;
+TRelayServer::TRelayServer(const std::string& serviceName) : ServiceName(serviceName) {}
 TRelayServer::~TRelayServer() = default;
 
 TLocalManagerCalls& TRelayServer::Manager()
@@ -52,8 +65,25 @@ TLocalManagerCalls& TRelayServer::Manager()
     return *FManager;
 }
 
-std::string TRelayServer::Dispatch(const std::string& request)
+std::string TRelayServer::ServedRequest(const std::string& request) const
 {
+    // A request on the service's unit goes on under the unit's full name; any other unit (a name
+    // with "../" would reach files outside the unit's folder) is refused.
+    TRelayReader reader(request);
+    const auto op = static_cast<TRelayOp>(reader.U8());
+    if (!NamesUnit(op))
+        return request;
+    const std::string unit = reader.Bytes();
+    const std::string served = ServiceUnitName(ServiceName);
+    if (unit != ServiceName && unit != served)
+        throw EOSError("The relay serves only the service " + ServiceName + ", not " + unit, EACCES);
+    // The fields after the unit (past the operation byte and the name with its length) stay as sent.
+    return TRelayWriter().U8(static_cast<uint8_t>(op)).Bytes(served).Data() + request.substr(1 + 4 + unit.size());
+}
+
+std::string TRelayServer::Dispatch(const std::string& received)
+{
+    const std::string request = ServedRequest(received);
     TRelayReader reader(request);
     const auto op = static_cast<TRelayOp>(reader.U8());
     const std::string done = TRelayWriter().U8(RelayDone).Data();

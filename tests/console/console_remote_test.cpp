@@ -1,11 +1,16 @@
 // The console's window watching the real ferrix2 on "another PC": the unit of a real systemd user
 // manager reached through a real sshd on loopback and the relay, and a switch to a PC whose name
-// does not resolve.
+// does not resolve. Through an SSH client of the test's own: an ssh that hangs never holds the
+// window, and a switch or the window's close ends the connection.
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sstream>
 #include <sys/stat.h>
 
 #include "console/ferrix_configdlg2.h"
@@ -13,6 +18,7 @@
 #include "consolekit.h"
 #include "consolewindow.h"
 #include "ferrixunit.h"
+#include "platform/remote/relayclient.h"
 #include "testkit.h"
 
 namespace {
@@ -39,6 +45,37 @@ protected:
 
     std::unique_ptr<TFerrix2Unit> Svc;
     std::unique_ptr<TRemotePc> Remote;
+    TConsoleWindow Console;
+};
+
+// Another PC through an SSH client of the test's own (FERRIX_SSH): its first run is the relay of
+// this PC, every later one hangs; each writes its pid into a file.
+class ConsoleFakeSsh : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        WriteTextFile(Dir / "ssh", "#!/bin/sh\necho $$ >> " + (Dir / "pids") + "\n[ $(wc -l < " + (Dir / "pids") +
+                                       ") -gt 1 ] && exec sleep 60\nexec " FERRIX_RELAY_PROGRAM "\n");
+        ::chmod((Dir / "ssh").c_str(), 0755);
+        ::setenv("FERRIX_SSH", (Dir / "ssh").c_str(), 1);
+    }
+    void TearDown() override
+    {
+        Console.Close();
+        ferrix::CloseRelayLinks();
+        ::unsetenv("FERRIX_SSH");
+    }
+    // Whether the ssh of the run is still there (a child of this process once ended is reaped).
+    bool SshAlive(size_t run) const
+    {
+        std::istringstream pids(ReadTextFile(Dir / "pids"));
+        pid_t pid = 0;
+        for (size_t i = 0; i <= run; ++i)
+            pids >> pid;
+        return pid > 0 && ::kill(pid, 0) == 0;
+    }
+
+    TempDir Dir;
     TConsoleWindow Console;
 };
 
@@ -145,4 +182,37 @@ TEST_F(ConsoleRemote, RestartIsRefusedOnTheOtherPcWhenItsRelayMayNotChangeTheAcc
     EXPECT_EQ(Svc->MainPid(), pid);
     // The link goes on serving the window.
     EXPECT_TRUE(Console.WaitForStatistics(40)) << wnd.StatusText().toStdString();
+}
+
+TEST_F(ConsoleFakeSsh, SshNeverHoldsTheWindowAndEndsAtASwitchAndAtTheClose)
+{
+    WriteTextFile(Console.Path("ferrix_cfg.ini"), "[General]\nRemotePC=firstpc\n");
+    TMainWnd& wnd = Console.Open();
+    ASSERT_TRUE(WaitForEvents([] { return ferrix::RelayProcessId("firstpc") > 0; }));
+    AnswerNextModal([](QWidget* modal) {
+        auto* dialog = qobject_cast<TSelectPcDlg*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        dialog->EdPc->setText("hangpc");
+        dialog->BtnOK->click();
+    });
+    wnd.BtnPC->click();
+    EXPECT_FALSE(SshAlive(0));
+
+    // Longer than ssh's own connect time-out, the window's events never wait long.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + std::chrono::seconds(12);
+    Clock::time_point last = Clock::now();
+    Clock::duration longest{};
+    WaitForEvents([&] {
+        longest = std::max(longest, Clock::now() - last);
+        last = Clock::now();
+        return last > end;
+    }, std::chrono::seconds(30));
+    EXPECT_LT(longest, std::chrono::seconds(1));
+    EXPECT_EQ(wnd.StatusText(), "Connecting to hangpc...");
+    EXPECT_TRUE(SshAlive(1));
+    const Clock::time_point closing = Clock::now();
+    Console.Close();
+    EXPECT_LT(Clock::now() - closing, std::chrono::seconds(1));
+    EXPECT_FALSE(SshAlive(1));
 }

@@ -1,20 +1,25 @@
 // Pipes of another PC through a real sshd on loopback and the relay: the same answer bytes and
 // errors as a local call, and a clear, bounded failure when the PC cannot be reached, refuses the
-// key, or the relay dies or stalls in the middle of a call; the next call connects again.
+// key, breaks the handshake, or the relay dies or stalls in the middle of a call; the next call
+// connects again. The relay serves only its service's unit and the pipes of its own PC.
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
 #include "pipekit.h"
+#include "platform/files/findfile.h"
 #include "platform/namedpipe/pipeclient.h"
 #include "platform/remote/relayclient.h"
 #include "platform/remote/relaylink.h"
+#include "platform/remote/relayproto.h"
+#include "platform/remote/relayserver.h"
 #include "sshserver.h"
 
 using namespace ferrix;
@@ -218,6 +223,45 @@ TEST_F(RelayTest, StalledAnswerEndsAtTheTimeOut)
     EXPECT_EQ(ferrix::PipeErrorMessage(PIPE_ERROR_REMOTE), "otherpc did not answer within 1500 ms");
     Fixed->Release = true;
     EXPECT_TRUE(Call("\\\\otherpc\\pipe\\Fixed", "next").Ok);
+}
+
+TEST_F(RelayTest, CutHandshakeClosesTheLinkAndTheNextCallConnectsAgain)
+{
+    // A relay command that answers its first Hello with the status byte alone and stays.
+    TempDir dir;
+    ::chmod(dir.Path().c_str(), 0755);
+    WriteTextFile(dir / "relay", "#!/bin/sh\n[ -e " + (dir / "cut") + " ] && exec " + std::getenv("FERRIX_RELAY") +
+                                     "\ntouch " + (dir / "cut") + "\nprintf '\\1\\0\\0\\0\\0'\nexec cat >/dev/null\n");
+    ::chmod((dir / "relay").c_str(), 0755);
+    ::setenv("FERRIX_RELAY", (dir / "relay").c_str(), 1);
+    ::setenv("FERRIX_RELAY_TIMEOUT_MS", "3000", 1);
+    EXPECT_EQ(Call("\\\\otherpc\\pipe\\Fixed", "first").Error, PIPE_ERROR_REMOTE);
+    EXPECT_EQ(ferrix::PipeErrorMessage(PIPE_ERROR_REMOTE), "The relay on otherpc cut its handshake answer short");
+    EXPECT_EQ(Call("\\\\otherpc\\pipe\\Fixed", "next"), (TCallResult{true, 0, "ANSWER:txen"}));
+}
+
+TEST(RelayServer, ServesOnlyItsServicesUnitAndThePipesOfItsOwnPc)
+{
+    // An SSH client that leaves a mark when the relay runs it.
+    TempDir dir;
+    WriteTextFile(dir / "ssh", "#!/bin/sh\ntouch " + (dir / "ran") + "\nexit 255\n");
+    ::chmod((dir / "ssh").c_str(), 0755);
+    ::setenv("FERRIX_SSH", (dir / "ssh").c_str(), 1);
+    TRelayServer server("TransportSvc2");
+    const auto refusal = [&server](TRelayOp op, const std::string& name, const std::string& rest) {
+        const std::string answer = server.Answer(TRelayWriter().U8(static_cast<uint8_t>(op)).Bytes(name).Data() + rest);
+        TRelayReader reader(answer);
+        return reader.U8() == RelayFailed && reader.U32() == EACCES ? reader.Bytes() : std::string("served");
+    };
+    const std::string account = TRelayWriter().Bytes("root").Data();
+    EXPECT_EQ(refusal(TRelayOp::SetUnitAccount, "../x", account), "The relay serves only the service TransportSvc2, not ../x");
+    for (const TRelayOp op : {TRelayOp::OpenUnit, TRelayOp::QueryUnit, TRelayOp::StartUnit, TRelayOp::StopUnit})
+        EXPECT_EQ(refusal(op, "other.service", TRelayWriter().U32(0).Data()),
+                  "The relay serves only the service TransportSvc2, not other.service");
+    EXPECT_EQ(refusal(TRelayOp::CallPipe, "\\\\thirdpc\\pipe\\Fixed", TRelayWriter().Bytes("x").U32(64).Data()),
+              "The relay serves only the pipes of its own PC, not \\\\thirdpc\\pipe\\Fixed");
+    ::unsetenv("FERRIX_SSH");
+    EXPECT_FALSE(FileExists(dir / "ran"));
 }
 
 TEST(RelayCommand, SshWordsOptionsPcAndRelay)

@@ -402,11 +402,12 @@ TEST_F(Ferrix2Remote, ControlAndExchangesOnAnotherPcGiveTheLocalAnswers)
     EXPECT_EQ(QueryServiceStatus(*localService).CurrentState, SERVICE_STOPPED);
     EXPECT_EQ(Run->CountLog("TransportSvc2 service stopped"), 1);
 
+    // The relay there serves no other unit.
     try {
         OpenServiceA(*remote, "NoSuchService", SERVICE_QUERY_STATUS);
-        ADD_FAILURE() << "an unknown unit opened";
+        ADD_FAILURE() << "another unit opened";
     } catch (const EOSError& e) {
-        EXPECT_STREQ(e.what(), "Unit NoSuchService.service not found.");
+        EXPECT_STREQ(e.what(), "The relay serves only the service TransportSvc2, not NoSuchService.service");
     }
 }
 
