@@ -444,7 +444,10 @@ void TSvcWndBase::TmrMainTimer()
         RequestStatistics();
     if (IsServiceRunning() && AutoConfigure) {
         AutoConfigure = false;
-        ConfigureService();
+        // Started once this tick has returned: the toolkit fires no timer again while its own
+        // handler runs, and the ticks must go on behind the dialog and the boxes of the command.
+        QMetaObject::invokeMethod(
+            this, [this] { ferrix::RunHandler([this] { ConfigureService(); }); }, Qt::QueuedConnection);
     }
 }
 

@@ -61,9 +61,12 @@ public:
     // Stops the timer and closes the handles; the window may always close.
     bool FormCloseQuery();
     // One tick: state, buttons, statistics while the service runs, and the Parameters command of
-    // the CONFIG switch at the first tick that sees it running. Raises what ConfigureService raises.
+    // the CONFIG switch at the first tick that sees it running. That command starts once the tick
+    // has returned, so that the ticks go on while its dialog or a box is open; its errors are
+    // shown in an error box (ferrix::RunHandler). Never raises.
     void TmrMainTimer();
-    // The PC selection dialog, with the timer stopped while it is open; OK switches to its PC.
+    // The PC selection dialog, with the timer stopped while it is open; OK switches to its PC. A
+    // switch to another name removes the local copy of the first PC's settings (DiscardLocalConfig).
     void BtnPcClick();
     // Start and stop with their waits (console/svcctrl.h), only with both handles open; a service
     // already there gets an information box. Raise the manager's errors.
