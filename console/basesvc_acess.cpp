@@ -49,12 +49,16 @@ bool TrySystemTimeToDateTime(const SYSTEMTIME& time, TDateTime& value)
 int ShowBox(QWidget* owner, QMessageBox::Icon icon, const std::string& text, QMessageBox::StandardButtons buttons)
 {
     QMessageBox box(icon, ApplicationTitle, Q(text), buttons, owner);
+    // The texts hold PC names as typed: shown as they stand, never as markup.
+    box.setTextFormat(Qt::PlainText);
     return box.exec();
 }
 
 QLabel* NewLabel(QWidget* parent, bool wrap = false)
 {
     auto* label = new QLabel(parent);
+    // The service's texts and file names are shown as they stand, never as markup.
+    label->setTextFormat(Qt::PlainText);
     label->setWordWrap(wrap);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return label;
@@ -139,6 +143,7 @@ void TSvcWndBase::BuildHeader(QWidget* central)
     ImgClient->setPixmap(ClientPicture());
     LabPc = new QLabel("Control service running on", PnHeader);
     StPcDisplayName = new QLabel(PnHeader);
+    StPcDisplayName->setTextFormat(Qt::PlainText);
     StPcDisplayName->setAlignment(Qt::AlignCenter);
     StPcDisplayName->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     QFont bold = StPcDisplayName->font();
@@ -233,6 +238,8 @@ void TSvcWndBase::BuildStatusBar()
     SbMain->setStyleSheet("QStatusBar::item { border: none; }");
     for (size_t i = 0; i < SbMainPanels.size(); ++i) {
         auto* panel = new ferrix::TStatusPanel(SbMain);
+        // The status text carries the service's and the system's messages as they stand.
+        panel->setTextFormat(Qt::PlainText);
         SbMainPanels[i] = panel;
         if (i % 2 == 1) {
             panel->setFixedSize(LedSize + 4, LedSize);

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/stat.h>
+#include "console/application.h"
 #include "console/ferrix_cfgmain2.h"
 #include "console/selectpcdlg.h"
 #include "consolekit.h"
@@ -482,6 +483,31 @@ TEST_F(SvcWndTest, SwitchingThePc)
     EXPECT_GT(w.StatusText().size(), expected.size());
     EXPECT_FALSE(w.BtnSrvStart->isEnabled());
     EXPECT_FALSE(w.BtnConfigure->isEnabled());
+}
+
+// Whether the label shows its text as it stands: markup shown as markup is narrower than the text.
+bool ShownAsItStands(const QLabel* label)
+{
+    return label->sizeHint().width() >= label->fontMetrics().horizontalAdvance(label->text());
+}
+
+TEST_F(SvcWndTest, ServiceTextsPcNamesAndMessagesAreShownAsTheyStand)
+{
+    TMainWnd& w = *Window;
+    w.SetStatusText(QString("<b>x</b>"));
+    w.SetPcName("<b>" + std::string(40, 'x') + "</b>");  // wider than the name's least width
+    for (QLabel* label : {w.LabLastFileOkVal, w.LabLastFileBadVal, w.LabLastEvtTextVal, w.LabLastErrTextVal})
+        label->setText("<b>x</b>");
+    for (QLabel* label : {w.LabLastFileOkVal, w.LabLastFileBadVal, w.LabLastEvtTextVal, w.LabLastErrTextVal,
+                          static_cast<QLabel*>(w.StatusPanel), w.StPcDisplayName})
+        EXPECT_TRUE(ShownAsItStands(label)) << label->text().toStdString();
+    bool boxShownAsItStands = false;
+    AnswerNextModal([&](QWidget* modal) {
+        boxShownAsItStands = ShownAsItStands(modal->findChild<QLabel*>("qt_msgbox_label"));
+        qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Ok)->click();
+    });
+    ShowException(Exception("<b>x</b>"));
+    EXPECT_TRUE(boxShownAsItStands);
 }
 
 }  // namespace
