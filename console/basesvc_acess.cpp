@@ -23,6 +23,7 @@
 #include "platform/files/findfile.h"
 #include "platform/files/newfile.h"
 #include "platform/namedpipe/pipeclient.h"
+#include "platform/network/pcname.h"
 
 namespace {
 
@@ -346,8 +347,12 @@ void TSvcWndBase::closeEvent(QCloseEvent* event)
 void TSvcWndBase::LoadSettings(const std::string& path)
 {
     TMemIniFile ini(path);
+    std::string refused;
     try {
-        SetPcName(ini.ReadString(SettingsSection, RemotePcKey, ""));
+        const std::string name = ini.ReadString(SettingsSection, RemotePcKey, "");
+        if (!ferrix::IsValidPcName(name))
+            refused = name;
+        SetPcName(refused.empty() ? name : std::string());
     } catch (...) {
         ini.UpdateFile();
         throw;
@@ -356,6 +361,9 @@ void TSvcWndBase::LoadSettings(const std::string& path)
     // The file exists after the first start, empty when nothing was in it.
     if (!FileExists(path) && !ferrix::ReplaceFileContent(path, "", 0))
         throw EIniFileException(Format("Unable to write to %s", path.c_str()));
+    if (!refused.empty())
+        throw Exception("The PC name \"" + refused + "\" in " + path + " is refused: " + ferrix::PcNameRule +
+                        ". The console watches this PC.");
 }
 
 void TSvcWndBase::SaveSettings(const std::string& path)

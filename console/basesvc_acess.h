@@ -102,7 +102,8 @@ public:
     // manager's or the system's text) and is tried again at the next tick. Never raises.
     void RefreshServiceState();
     // Reads RemotePC of the console settings file and writes the file back, so that it exists;
-    // raises EIniFileException when it cannot be written.
+    // raises EIniFileException when it cannot be written. A RemotePC that is no PC name
+    // (ferrix::IsValidPcName) is not taken: the window watches this PC, and an Exception says so.
     void LoadSettings(const std::string& path);
     // Writes RemotePC; raises EIniFileException when the file cannot be written.
     void SaveSettings(const std::string& path);

@@ -460,7 +460,7 @@ TEST_F(SvcWndTest, SwitchingThePc)
     AnswerNextModal([](QWidget* modal) {
         auto* dialog = qobject_cast<TSelectPcDlg*>(modal);
         ASSERT_NE(dialog, nullptr);
-        dialog->SetPcName(" no-such-pc.invalid");
+        dialog->SetPcName("no-such-pc.invalid");
         dialog->accept();
     });
     w.BtnPcClick();
@@ -468,16 +468,16 @@ TEST_F(SvcWndTest, SwitchingThePc)
     EXPECT_EQ(w.SCManager, nullptr);
     EXPECT_EQ(w.ServiceHandle, nullptr);
     EXPECT_EQ(w.ServiceState, 0u);
-    EXPECT_EQ(w.PcName, " no-such-pc.invalid");
-    EXPECT_EQ(w.StPcDisplayName->text(), " no-such-pc.invalid");
+    EXPECT_EQ(w.PcName, "no-such-pc.invalid");
+    EXPECT_EQ(w.StPcDisplayName->text(), "no-such-pc.invalid");
     EXPECT_EQ(w.LabConnsVal->text(), "");
     EXPECT_FALSE(w.Busy);
     EXPECT_FALSE(w.BtnSrvStop->isEnabled());
     EXPECT_EQ(w.StatusText(), "Service is running");  // until the next tick
-    EXPECT_EQ(w.GetPipePrefix(), "\\\\ no-such-pc.invalid\\pipe\\");
+    EXPECT_EQ(w.GetPipePrefix(), "\\\\no-such-pc.invalid\\pipe\\");
 
     // The next tick finds no manager there.
-    const QString expected = "Service Control Manager error on  no-such-pc.invalid: ";
+    const QString expected = "Service Control Manager error on no-such-pc.invalid: ";
     EXPECT_TRUE(WaitForEvents([&] { return w.StatusText().startsWith(expected); }, std::chrono::seconds(30)))
         << w.StatusText().toStdString();
     EXPECT_GT(w.StatusText().size(), expected.size());

@@ -95,13 +95,13 @@ TEST(SelectPcDlg, PromptsInTwoLinesWithOkAsDefaultAndTheTabOrder)
 TEST(SelectPcDlg, OkHandsOnTheNameAsTypedAndEscCancels)
 {
     TSelectPcDlg dialog(nullptr);
-    dialog.SetPcName("  Shop-PC 07 ");
+    dialog.SetPcName("Shop-PC.07");
     AnswerNextModal([&](QWidget* modal) {
         EXPECT_EQ(modal, &dialog);
         QTest::keyClick(dialog.EdPc, Qt::Key_Return);  // Enter presses the default button
     });
     EXPECT_EQ(dialog.exec(), QDialog::Accepted);
-    EXPECT_EQ(dialog.GetPcName(), "  Shop-PC 07 ");
+    EXPECT_EQ(dialog.GetPcName(), "Shop-PC.07");
 
     AnswerNextModal([&](QWidget*) { QTest::keyClick(dialog.EdPc, Qt::Key_Escape); });
     EXPECT_EQ(dialog.exec(), QDialog::Rejected);
@@ -110,6 +110,25 @@ TEST(SelectPcDlg, OkHandsOnTheNameAsTypedAndEscCancels)
     AnswerNextModal([&](QWidget*) { dialog.BtnOK->click(); });
     EXPECT_EQ(dialog.exec(), QDialog::Accepted);
     EXPECT_EQ(dialog.GetPcName(), "");
+}
+
+TEST(SelectPcDlg, OkRefusesANameThatIsNoPcNameAndKeepsTheDialogOpen)
+{
+    TSelectPcDlg dialog(nullptr);
+    QStringList texts;
+    AnswerNextModal([&](QWidget*) {
+        for (const char* name : {"  Shop-PC 07 ", "-oProxyCommand=reboot", "shop;reboot"}) {
+            dialog.SetPcName(name);
+            AnswerNextBox(&texts.emplace_back());
+            dialog.BtnOK->click();
+        }
+        dialog.SetPcName("root@shop-07");
+        dialog.BtnOK->click();
+    });
+    EXPECT_EQ(dialog.exec(), QDialog::Accepted);
+    EXPECT_EQ(dialog.GetPcName(), "root@shop-07");
+    EXPECT_EQ(texts.size(), 3);
+    EXPECT_TRUE(texts.first().startsWith("\"  Shop-PC 07 \" is not a PC name: a PC name is a host name"));
 }
 
 TEST_F(KnownComputers, TheBrowsersChoiceReplacesTheNameAndCancelKeepsIt)
