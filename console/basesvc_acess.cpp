@@ -526,6 +526,8 @@ void TSvcWndBase::BtnPcClick()
     if (dialog.exec() == QDialog::Accepted) {
         CloseServiceHandles();
         UpdateButtons();
+        if (dialog.GetPcName() != PcName)
+            DiscardLocalConfig();
         SetPcName(dialog.GetPcName());
         ClearAllValues();
     }
@@ -721,13 +723,30 @@ void TSvcWndBase::FetchConfiguration()
         throw Exception(ferrix::PipeErrorMessage(GetLastPipeError()));
     if (received < PipeHeaderSize)
         throw Exception("Length error");
-    if (!ferrix::KeywordIs(Answer(), ANSGETCONFIG))
+    if (!ferrix::KeywordIs(Answer(), ANSGETCONFIG)) {
+        // The copy stays, but one of another PC is neither edited for this PC nor sent to it.
+        if (ForeignLocalConfigError != 0)
+            throw Exception("No configuration came from " + GetPcDisplayName() + ", and " + LocalConfigPath() +
+                            " holds the configuration of another PC, which could not be removed: " +
+                            SysErrorMessage(ForeignLocalConfigError));
         return;
+    }
     const int32_t length = ferrix::ReadHeader(Answer()).DataLength;
     // A negative length is as broken as one beyond the bytes received.
     if (length < 0 || static_cast<uint32_t>(length) > received - PipeHeaderSize)
         throw Exception("Length error");
     SaveLocalConfig(Answer() + PipeHeaderSize, static_cast<size_t>(length));
+    ForeignLocalConfigError = 0;
+}
+
+void TSvcWndBase::DiscardLocalConfig()
+{
+    ForeignLocalConfigError = 0;
+    if (DeleteFile(LocalConfigPath()))
+        return;
+    const int error = errno;
+    if (error != ENOENT)
+        ForeignLocalConfigError = error;
 }
 
 void TSvcWndBase::SendConfiguration()

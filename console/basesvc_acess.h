@@ -125,7 +125,8 @@ public:
     void RetrieveConfiguration();
     // The service's settings file into the local copy (owner-only rights). Raises with the
     // pipe's text, "Length error", or the file system's text; an answer of another kind is no
-    // error and leaves the copy.
+    // error and leaves the copy, unless that copy is another PC's (a failed DiscardLocalConfig):
+    // then it raises, until a fetch has written the copy again.
     void FetchConfiguration();
     // Shows "sending new configuration to PC..." and sends; a failure is shown in the status text
     // and in an error box, and the command goes on. Never raises.
@@ -138,6 +139,10 @@ public:
     void SaveLocalConfig(const void* data, size_t length);
     // Reads at most maxLength bytes of the local copy, cutting a longer file; raises EInOutError.
     void LoadLocalConfig(void* destination, size_t maxLength, size_t& count);
+    // Removes the local copy, which holds the passwords of the PC watched until now, so that they
+    // never reach another PC. A removal that fails is remembered for FetchConfiguration. Never
+    // raises.
+    void DiscardLocalConfig();
 
     // The Parameters command: fetch, settings dialog, and on OK send, account and restart. An error
     // becomes the status text and is raised on.
@@ -252,6 +257,9 @@ private:
     uint8_t* Request() { return PipeBuffer.data(); }
 
     bool Destroyed = false;
+    // The system's error code of a failed DiscardLocalConfig: the local copy is then another PC's
+    // until a fetch writes it. 0 otherwise.
+    int ForeignLocalConfigError = 0;
 };
 
 namespace ferrix {

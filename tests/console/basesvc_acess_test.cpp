@@ -10,6 +10,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/stat.h>
@@ -485,6 +486,17 @@ TEST_F(SvcWndTest, SwitchingThePc)
     EXPECT_FALSE(w.BtnConfigure->isEnabled());
 }
 
+// Switches the window to the PC through the selection dialog.
+void SwitchTo(TSvcWndBase& window, const std::string& pc)
+{
+    AnswerNextModal([pc](QWidget* modal) {
+        qobject_cast<TSelectPcDlg*>(modal)->SetPcName(pc);
+        qobject_cast<QDialog*>(modal)->accept();
+    });
+    window.BtnPcClick();
+    window.TmrMain->stop();
+}
+
 // Whether the label shows its text as it stands: markup shown as markup is narrower than the text.
 bool ShownAsItStands(const QLabel* label)
 {
@@ -508,6 +520,31 @@ TEST_F(SvcWndTest, ServiceTextsPcNamesAndMessagesAreShownAsTheyStand)
     });
     ShowException(Exception("<b>x</b>"));
     EXPECT_TRUE(boxShownAsItStands);
+}
+
+TEST_F(SvcWndTest, TheSettingsOfOnePcNeverReachAnother)
+{
+    // "." is this PC under another name: its pipes are the scripted server's too.
+    ScriptedPipeServer server("TrSvc2Control");
+    const std::string first = "[Transport]\r\nPassword=secret-of-the-first-pc\r\n";
+    server.SetAnswer(AnswerHeader("ANSGETCONFIG", 0, first.size()) + first);
+    Window->FetchConfiguration();
+    SwitchTo(*Window, ".");
+    // The second PC gives no settings: there is nothing to send it.
+    server.SetAnswer(AnswerHeader("ANSREQUNKNOWN", 0, 0));
+    Window->FetchConfiguration();
+    EXPECT_THROW(Window->PutConfiguration(), EInOutError);
+    EXPECT_EQ(server.Requests().size(), 2u);
+
+    // A copy that cannot be removed is not taken for the next PC's until a fetch writes it.
+    MakeDirWithFiles(LocalCopy(), {"held"});
+    SwitchTo(*Window, "");
+    EXPECT_THROW(Window->FetchConfiguration(), Exception);
+    std::filesystem::remove_all(LocalCopy());
+    server.SetAnswer(AnswerHeader("ANSGETCONFIG", 0, 0));
+    Window->FetchConfiguration();
+    server.SetAnswer(AnswerHeader("ANSREQUNKNOWN", 0, 0));
+    EXPECT_NO_THROW(Window->FetchConfiguration());
 }
 
 }  // namespace
