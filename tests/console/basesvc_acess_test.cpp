@@ -486,17 +486,6 @@ TEST_F(SvcWndTest, SwitchingThePc)
     EXPECT_FALSE(w.BtnConfigure->isEnabled());
 }
 
-// Switches the window to the PC through the selection dialog.
-void SwitchTo(TSvcWndBase& window, const std::string& pc)
-{
-    AnswerNextModal([pc](QWidget* modal) {
-        qobject_cast<TSelectPcDlg*>(modal)->SetPcName(pc);
-        qobject_cast<QDialog*>(modal)->accept();
-    });
-    window.BtnPcClick();
-    window.TmrMain->stop();
-}
-
 // Whether the label shows its text as it stands: markup shown as markup is narrower than the text.
 bool ShownAsItStands(const QLabel* label)
 {
@@ -506,13 +495,13 @@ bool ShownAsItStands(const QLabel* label)
 TEST_F(SvcWndTest, ServiceTextsPcNamesAndMessagesAreShownAsTheyStand)
 {
     TMainWnd& w = *Window;
-    w.SetStatusText(QString("<b>x</b>"));
     w.SetPcName("<b>" + std::string(40, 'x') + "</b>");  // wider than the name's least width
-    for (QLabel* label : {w.LabLastFileOkVal, w.LabLastFileBadVal, w.LabLastEvtTextVal, w.LabLastErrTextVal})
-        label->setText("<b>x</b>");
     for (QLabel* label : {w.LabLastFileOkVal, w.LabLastFileBadVal, w.LabLastEvtTextVal, w.LabLastErrTextVal,
-                          static_cast<QLabel*>(w.StatusPanel), w.StPcDisplayName})
+                          static_cast<QLabel*>(w.StatusPanel), w.StPcDisplayName}) {
+        if (label != w.StPcDisplayName)
+            label->setText("<b>x</b>");
         EXPECT_TRUE(ShownAsItStands(label)) << label->text().toStdString();
+    }
     bool boxShownAsItStands = false;
     AnswerNextModal([&](QWidget* modal) {
         boxShownAsItStands = ShownAsItStands(modal->findChild<QLabel*>("qt_msgbox_label"));
@@ -529,16 +518,21 @@ TEST_F(SvcWndTest, TheSettingsOfOnePcNeverReachAnother)
     const std::string first = "[Transport]\r\nPassword=secret-of-the-first-pc\r\n";
     server.SetAnswer(AnswerHeader("ANSGETCONFIG", 0, first.size()) + first);
     Window->FetchConfiguration();
-    SwitchTo(*Window, ".");
+    AnswerNextModal([](QWidget* modal) {
+        qobject_cast<TSelectPcDlg*>(modal)->SetPcName(".");
+        qobject_cast<QDialog*>(modal)->accept();
+    });
+    Window->BtnPcClick();
+    Window->TmrMain->stop();
     // The second PC gives no settings: there is nothing to send it.
     server.SetAnswer(AnswerHeader("ANSREQUNKNOWN", 0, 0));
     Window->FetchConfiguration();
     EXPECT_THROW(Window->PutConfiguration(), EInOutError);
     EXPECT_EQ(server.Requests().size(), 2u);
 
-    // A copy that cannot be removed is not taken for the next PC's until a fetch writes it.
+    // A copy that cannot be removed is not taken for this PC's until a fetch writes it.
     MakeDirWithFiles(LocalCopy(), {"held"});
-    SwitchTo(*Window, "");
+    Window->DiscardLocalConfig();
     EXPECT_THROW(Window->FetchConfiguration(), Exception);
     std::filesystem::remove_all(LocalCopy());
     server.SetAnswer(AnswerHeader("ANSGETCONFIG", 0, 0));
