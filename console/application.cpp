@@ -22,6 +22,8 @@ void ShowException(const std::exception& error)
 {
     QMessageBox box(QMessageBox::Critical, ApplicationTitle, QString::fromUtf8(error.what()), QMessageBox::Ok,
                     QApplication::activeWindow());
+    // A message carries file names, PC names and peers' answers: shown as they stand.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

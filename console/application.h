@@ -15,7 +15,8 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
-// Shows the error's message in an error box with an OK button and waits for it to close.
+// Shows the error's message, as plain text, in an error box with an OK button and waits for it
+// to close.
 void ShowException(const std::exception& error);
 
 namespace ferrix {

@@ -23,6 +23,7 @@
 #include "platform/files/findfile.h"
 #include "platform/files/newfile.h"
 #include "platform/namedpipe/pipeclient.h"
+#include "platform/network/pcname.h"
 #include "platform/remote/relayclient.h"
 
 namespace {
@@ -50,12 +51,16 @@ bool TrySystemTimeToDateTime(const SYSTEMTIME& time, TDateTime& value)
 int ShowBox(QWidget* owner, QMessageBox::Icon icon, const std::string& text, QMessageBox::StandardButtons buttons)
 {
     QMessageBox box(icon, ApplicationTitle, Q(text), buttons, owner);
+    // The texts hold PC names as typed: shown as they stand, never as markup.
+    box.setTextFormat(Qt::PlainText);
     return box.exec();
 }
 
 QLabel* NewLabel(QWidget* parent, bool wrap = false)
 {
     auto* label = new QLabel(parent);
+    // The service's texts and file names are shown as they stand, never as markup.
+    label->setTextFormat(Qt::PlainText);
     label->setWordWrap(wrap);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return label;
@@ -140,6 +145,7 @@ void TSvcWndBase::BuildHeader(QWidget* central)
     ImgClient->setPixmap(ClientPicture());
     LabPc = new QLabel("Control service running on", PnHeader);
     StPcDisplayName = new QLabel(PnHeader);
+    StPcDisplayName->setTextFormat(Qt::PlainText);
     StPcDisplayName->setAlignment(Qt::AlignCenter);
     StPcDisplayName->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     QFont bold = StPcDisplayName->font();
@@ -234,6 +240,8 @@ void TSvcWndBase::BuildStatusBar()
     SbMain->setStyleSheet("QStatusBar::item { border: none; }");
     for (size_t i = 0; i < SbMainPanels.size(); ++i) {
         auto* panel = new ferrix::TStatusPanel(SbMain);
+        // The status text carries the service's and the system's messages as they stand.
+        panel->setTextFormat(Qt::PlainText);
         SbMainPanels[i] = panel;
         if (i % 2 == 1) {
             panel->setFixedSize(LedSize + 4, LedSize);
@@ -342,8 +350,12 @@ void TSvcWndBase::closeEvent(QCloseEvent* event)
 void TSvcWndBase::LoadSettings(const std::string& path)
 {
     TMemIniFile ini(path);
+    std::string refused;
     try {
-        SetPcName(ini.ReadString(SettingsSection, RemotePcKey, ""));
+        const std::string name = ini.ReadString(SettingsSection, RemotePcKey, "");
+        if (!ferrix::IsValidPcName(name))
+            refused = name;
+        SetPcName(refused.empty() ? name : std::string());
     } catch (...) {
         ini.UpdateFile();
         throw;
@@ -352,6 +364,9 @@ void TSvcWndBase::LoadSettings(const std::string& path)
     // The file exists after the first start, empty when nothing was in it.
     if (!FileExists(path) && !ferrix::ReplaceFileContent(path, "", 0))
         throw EIniFileException(Format("Unable to write to %s", path.c_str()));
+    if (!refused.empty())
+        throw Exception("The PC name \"" + refused + "\" in " + path + " is refused: " + ferrix::PcNameRule +
+                        ". The console watches this PC.");
 }
 
 void TSvcWndBase::SaveSettings(const std::string& path)
@@ -447,7 +462,10 @@ void TSvcWndBase::TmrMainTimer()
         RequestStatistics();
     if (IsServiceRunning() && AutoConfigure) {
         AutoConfigure = false;
-        ConfigureService();
+        // Started once this tick has returned: the toolkit fires no timer again while its own
+        // handler runs, and the ticks must go on behind the dialog and the boxes of the command.
+        QMetaObject::invokeMethod(
+            this, [this] { ferrix::RunHandler([this] { ConfigureService(); }); }, Qt::QueuedConnection);
     }
 }
 
@@ -533,6 +551,8 @@ void TSvcWndBase::BtnPcClick()
         CloseServiceHandles();
         ferrix::CloseRelayLink(PcName);  // no idle connection to the PC left behind
         UpdateButtons();
+        if (dialog.GetPcName() != PcName)
+            DiscardLocalConfig();
         SetPcName(dialog.GetPcName());
         ClearAllValues();
     }
@@ -728,13 +748,30 @@ void TSvcWndBase::FetchConfiguration()
         throw Exception(ferrix::PipeErrorMessage(GetLastPipeError()));
     if (received < PipeHeaderSize)
         throw Exception("Length error");
-    if (!ferrix::KeywordIs(Answer(), ANSGETCONFIG))
+    if (!ferrix::KeywordIs(Answer(), ANSGETCONFIG)) {
+        // The copy stays, but one of another PC is neither edited for this PC nor sent to it.
+        if (ForeignLocalConfigError != 0)
+            throw Exception("No configuration came from " + GetPcDisplayName() + ", and " + LocalConfigPath() +
+                            " holds the configuration of another PC, which could not be removed: " +
+                            SysErrorMessage(ForeignLocalConfigError));
         return;
+    }
     const int32_t length = ferrix::ReadHeader(Answer()).DataLength;
     // A negative length is as broken as one beyond the bytes received.
     if (length < 0 || static_cast<uint32_t>(length) > received - PipeHeaderSize)
         throw Exception("Length error");
     SaveLocalConfig(Answer() + PipeHeaderSize, static_cast<size_t>(length));
+    ForeignLocalConfigError = 0;
+}
+
+void TSvcWndBase::DiscardLocalConfig()
+{
+    ForeignLocalConfigError = 0;
+    if (DeleteFile(LocalConfigPath()))
+        return;
+    const int error = errno;
+    if (error != ENOENT)
+        ForeignLocalConfigError = error;
 }
 
 void TSvcWndBase::SendConfiguration()

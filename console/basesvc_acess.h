@@ -62,10 +62,13 @@ public:
     // may always close.
     bool FormCloseQuery();
     // One tick: state, buttons, statistics while the service runs, and the Parameters command of
-    // the CONFIG switch at the first tick that sees it running. Raises what ConfigureService raises.
+    // the CONFIG switch at the first tick that sees it running. That command starts once the tick
+    // has returned, so that the ticks go on while its dialog or a box is open; its errors are
+    // shown in an error box (ferrix::RunHandler). Never raises.
     void TmrMainTimer();
     // The PC selection dialog, with the timer stopped while it is open; OK switches to its PC and
-    // ends the connection to the PC watched before.
+    // ends the connection to the PC watched before. A switch to another name removes the local
+    // copy of the first PC's settings (DiscardLocalConfig).
     void BtnPcClick();
     // Start and stop with their waits (console/svcctrl.h), only with both handles open; a service
     // already there gets an information box. Raise the manager's errors.
@@ -104,7 +107,8 @@ public:
     // (platform/remote/relaylink.h). Never raises.
     void RefreshServiceState();
     // Reads RemotePC of the console settings file and writes the file back, so that it exists;
-    // raises EIniFileException when it cannot be written.
+    // raises EIniFileException when it cannot be written. A RemotePC that is no PC name
+    // (ferrix::IsValidPcName) is not taken: the window watches this PC, and an Exception says so.
     void LoadSettings(const std::string& path);
     // Writes RemotePC; raises EIniFileException when the file cannot be written.
     void SaveSettings(const std::string& path);
@@ -126,7 +130,8 @@ public:
     void RetrieveConfiguration();
     // The service's settings file into the local copy (owner-only rights). Raises with the
     // pipe's text, "Length error", or the file system's text; an answer of another kind is no
-    // error and leaves the copy.
+    // error and leaves the copy, unless that copy is another PC's (a failed DiscardLocalConfig):
+    // then it raises, until a fetch has written the copy again.
     void FetchConfiguration();
     // Shows "sending new configuration to PC..." and sends; a failure is shown in the status text
     // and in an error box, and the command goes on. Never raises.
@@ -139,6 +144,10 @@ public:
     void SaveLocalConfig(const void* data, size_t length);
     // Reads at most maxLength bytes of the local copy, cutting a longer file; raises EInOutError.
     void LoadLocalConfig(void* destination, size_t maxLength, size_t& count);
+    // Removes the local copy, which holds the passwords of the PC watched until now, so that they
+    // never reach another PC. A removal that fails is remembered for FetchConfiguration. Never
+    // raises.
+    void DiscardLocalConfig();
 
     // The Parameters command: fetch, settings dialog, and on OK send, account and restart. An error
     // becomes the status text and is raised on.
@@ -256,6 +265,9 @@ private:
     uint8_t* Request() { return PipeBuffer.data(); }
 
     bool Destroyed = false;
+    // The system's error code of a failed DiscardLocalConfig: the local copy is then another PC's
+    // until a fetch writes it. 0 otherwise.
+    int ForeignLocalConfigError = 0;
 };
 
 namespace ferrix {

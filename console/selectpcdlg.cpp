@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStyle>
 #include <QToolButton>
@@ -17,6 +18,7 @@
 #include "console/application.h"
 #include "console/formpos.h"
 #include "platform/network/knownhosts.h"
+#include "platform/network/pcname.h"
 
 namespace {
 
@@ -89,6 +91,21 @@ void TSelectPcDlg::FormCreate()
 std::string TSelectPcDlg::GetPcName() const { return EdPc->text().toStdString(); }
 
 void TSelectPcDlg::SetPcName(const std::string& name) { EdPc->setText(QString::fromStdString(name)); }
+
+void TSelectPcDlg::accept()
+{
+    const std::string name = GetPcName();
+    if (ferrix::IsValidPcName(name)) {
+        QDialog::accept();
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, ApplicationTitle,
+                    QString::fromStdString("\"" + name + "\" is not a PC name: " + ferrix::PcNameRule + "."),
+                    QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+    EdPc->setFocus();
+}
 
 void TSelectPcDlg::showEvent(QShowEvent* event)
 {

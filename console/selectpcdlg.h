@@ -10,6 +10,8 @@ class QToolButton;
 
 // A small modal dialog in which the user types or picks the PC where the service runs; an empty
 // name means this PC. OK gives Accepted, Cancel, Esc and closing give Rejected.
+// A name that is no PC name (ferrix::IsValidPcName) is refused: OK then says why in a box and
+// keeps the dialog open.
 class TSelectPcDlg : public QDialog {
     Q_OBJECT
 public:
@@ -23,6 +25,10 @@ public:
     QLabel* LabPrompt = nullptr;
     QLineEdit* EdPc = nullptr;
     QToolButton* BtnPc = nullptr;
+
+    // Closes the dialog with Accepted when the name box holds a PC name; otherwise says why in a
+    // warning box and keeps it open.
+    void accept() override;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -16,6 +16,7 @@
 #include "base/sysutils.h"
 #include "platform/files/filecontent.h"
 #include "platform/files/filedescriptor.h"
+#include "platform/network/pcname.h"
 #include "platform/process/spawn.h"
 
 namespace ferrix {
@@ -231,6 +232,10 @@ std::vector<std::string> KnownHosts(const TKnownHostsSources& sources)
         AddHostsFileNames(sources.HostsFile, names);
     if (!sources.AvahiBrowse.empty())
         AddMdnsNeighbours(sources.AvahiBrowse, sources.MdnsDeadline, names);
+    // A name the console would refuse is no PC to offer.
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const std::string& name) { return name.empty() || !IsValidPcName(name); }),
+                names.end());
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());
     return names;

@@ -27,7 +27,7 @@ struct TKnownHostsSources {
 // "avahi-browse" (set to an empty text, it turns mDNS off).
 TKnownHostsSources DefaultKnownHostsSources();
 
-// Every name of the sources, sorted and without duplicates.
+// Every name of the sources that is a PC name (IsValidPcName), sorted and without duplicates.
 std::vector<std::string> KnownHosts(const TKnownHostsSources& sources);
 
 // The Host names of one SSH configuration file and the files it includes: names with the

@@ -10,9 +10,11 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/stat.h>
+#include "console/application.h"
 #include "console/ferrix_cfgmain2.h"
 #include "console/selectpcdlg.h"
 #include "consolekit.h"
@@ -459,7 +461,7 @@ TEST_F(SvcWndTest, SwitchingThePc)
     AnswerNextModal([](QWidget* modal) {
         auto* dialog = qobject_cast<TSelectPcDlg*>(modal);
         ASSERT_NE(dialog, nullptr);
-        dialog->SetPcName(" no-such-pc.invalid");
+        dialog->SetPcName("no-such-pc.invalid");
         dialog->accept();
     });
     w.BtnPcClick();
@@ -467,21 +469,76 @@ TEST_F(SvcWndTest, SwitchingThePc)
     EXPECT_EQ(w.SCManager, nullptr);
     EXPECT_EQ(w.ServiceHandle, nullptr);
     EXPECT_EQ(w.ServiceState, 0u);
-    EXPECT_EQ(w.PcName, " no-such-pc.invalid");
-    EXPECT_EQ(w.StPcDisplayName->text(), " no-such-pc.invalid");
+    EXPECT_EQ(w.PcName, "no-such-pc.invalid");
+    EXPECT_EQ(w.StPcDisplayName->text(), "no-such-pc.invalid");
     EXPECT_EQ(w.LabConnsVal->text(), "");
     EXPECT_FALSE(w.Busy);
     EXPECT_FALSE(w.BtnSrvStop->isEnabled());
     EXPECT_EQ(w.StatusText(), "Service is running");  // until the next tick
-    EXPECT_EQ(w.GetPipePrefix(), "\\\\ no-such-pc.invalid\\pipe\\");
+    EXPECT_EQ(w.GetPipePrefix(), "\\\\no-such-pc.invalid\\pipe\\");
 
     // The next tick finds no manager there.
-    const QString expected = "Service Control Manager error on  no-such-pc.invalid: ";
+    const QString expected = "Service Control Manager error on no-such-pc.invalid: ";
     EXPECT_TRUE(WaitForEvents([&] { return w.StatusText().startsWith(expected); }, std::chrono::seconds(30)))
         << w.StatusText().toStdString();
     EXPECT_GT(w.StatusText().size(), expected.size());
     EXPECT_FALSE(w.BtnSrvStart->isEnabled());
     EXPECT_FALSE(w.BtnConfigure->isEnabled());
+}
+
+// Whether the label shows its text as it stands: markup shown as markup is narrower than the text.
+bool ShownAsItStands(const QLabel* label)
+{
+    return label->sizeHint().width() >= label->fontMetrics().horizontalAdvance(label->text());
+}
+
+TEST_F(SvcWndTest, ServiceTextsPcNamesAndMessagesAreShownAsTheyStand)
+{
+    TMainWnd& w = *Window;
+    w.SetPcName("<b>" + std::string(40, 'x') + "</b>");  // wider than the name's least width
+    for (QLabel* label : {w.LabLastFileOkVal, w.LabLastFileBadVal, w.LabLastEvtTextVal, w.LabLastErrTextVal,
+                          static_cast<QLabel*>(w.StatusPanel), w.StPcDisplayName}) {
+        if (label != w.StPcDisplayName)
+            label->setText("<b>x</b>");
+        EXPECT_TRUE(ShownAsItStands(label)) << label->text().toStdString();
+    }
+    bool boxShownAsItStands = false;
+    AnswerNextModal([&](QWidget* modal) {
+        boxShownAsItStands = ShownAsItStands(modal->findChild<QLabel*>("qt_msgbox_label"));
+        qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Ok)->click();
+    });
+    ShowException(Exception("<b>x</b>"));
+    EXPECT_TRUE(boxShownAsItStands);
+}
+
+TEST_F(SvcWndTest, TheSettingsOfOnePcNeverReachAnother)
+{
+    // "." is this PC under another name: its pipes are the scripted server's too.
+    ScriptedPipeServer server("TrSvc2Control");
+    const std::string first = "[Transport]\r\nPassword=secret-of-the-first-pc\r\n";
+    server.SetAnswer(AnswerHeader("ANSGETCONFIG", 0, first.size()) + first);
+    Window->FetchConfiguration();
+    AnswerNextModal([](QWidget* modal) {
+        qobject_cast<TSelectPcDlg*>(modal)->SetPcName(".");
+        qobject_cast<QDialog*>(modal)->accept();
+    });
+    Window->BtnPcClick();
+    Window->TmrMain->stop();
+    // The second PC gives no settings: there is nothing to send it.
+    server.SetAnswer(AnswerHeader("ANSREQUNKNOWN", 0, 0));
+    Window->FetchConfiguration();
+    EXPECT_THROW(Window->PutConfiguration(), EInOutError);
+    EXPECT_EQ(server.Requests().size(), 2u);
+
+    // A copy that cannot be removed is not taken for this PC's until a fetch writes it.
+    MakeDirWithFiles(LocalCopy(), {"held"});
+    Window->DiscardLocalConfig();
+    EXPECT_THROW(Window->FetchConfiguration(), Exception);
+    std::filesystem::remove_all(LocalCopy());
+    server.SetAnswer(AnswerHeader("ANSGETCONFIG", 0, 0));
+    Window->FetchConfiguration();
+    server.SetAnswer(AnswerHeader("ANSREQUNKNOWN", 0, 0));
+    EXPECT_NO_THROW(Window->FetchConfiguration());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <filesystem>
@@ -267,12 +268,18 @@ TEST_F(ConsoleLocal, ConfigSwitchOpensParametersOnceAndCancelChangesNothing)
     ASSERT_TRUE(wnd.AutoConfigure);
     const std::string ini = ReadTextFile(Svc->IniPath());
 
-    // The first tick that sees the service running opens the dialog; Cancel sends nothing.
+    // The first tick that sees the service running opens the dialog; the ticks go on behind it;
+    // Cancel sends nothing.
     int dialogs = 0;
+    int ticks = 0;
+    QObject tickCounter;
+    QObject::connect(wnd.TmrMain, &QTimer::timeout, &tickCounter, [&] { ++ticks; });
     AnswerNextModal([&](QWidget* modal) {
         ++dialogs;
         auto* dialog = qobject_cast<TBaseSvcConfigDlg*>(modal);
         ASSERT_NE(dialog, nullptr) << modal->metaObject()->className();
+        const int before = ticks;
+        EXPECT_TRUE(WaitForEvents([&] { return ticks >= before + 3; })) << ticks - before << " ticks";
         dialog->SeFreq->setValue(7);
         dialog->BtnCancel->click();
     }, std::chrono::seconds(30));

@@ -147,6 +147,18 @@ TEST_F(MainWndTest, ASettingsFileThatCannotBeWrittenIsReportedAndTheWindowStillO
     window.reset();  // the failed save at exit is ignored
 }
 
+TEST_F(MainWndTest, APcOfTheSettingsFileThatIsNoPcNameIsRefusedAndThisPcWatched)
+{
+    WriteTextFile(SettingsFile(), "[General]\nRemotePC=shop$(reboot)\n");
+    QString text;
+    AnswerNextBox(&text);
+    auto window = NewWindow();
+    EXPECT_TRUE(text.startsWith("The PC name \"shop$(reboot)\" in " + QString::fromStdString(SettingsFile()) +
+                                " is refused: a PC name is ")) << text.toStdString();
+    EXPECT_TRUE(text.endsWith(". The console watches this PC.")) << text.toStdString();
+    EXPECT_EQ(window->StPcDisplayName->text(), "this PC");
+}
+
 TEST_F(MainWndTest, TheConfigSwitch)
 {
     auto window = NewWindow();

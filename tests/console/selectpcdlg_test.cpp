@@ -95,13 +95,13 @@ TEST(SelectPcDlg, PromptsInTwoLinesWithOkAsDefaultAndTheTabOrder)
 TEST(SelectPcDlg, OkHandsOnTheNameAsTypedAndEscCancels)
 {
     TSelectPcDlg dialog(nullptr);
-    dialog.SetPcName("  Shop-PC 07 ");
+    dialog.SetPcName("Shop-PC.07");
     AnswerNextModal([&](QWidget* modal) {
         EXPECT_EQ(modal, &dialog);
         QTest::keyClick(dialog.EdPc, Qt::Key_Return);  // Enter presses the default button
     });
     EXPECT_EQ(dialog.exec(), QDialog::Accepted);
-    EXPECT_EQ(dialog.GetPcName(), "  Shop-PC 07 ");
+    EXPECT_EQ(dialog.GetPcName(), "Shop-PC.07");
 
     AnswerNextModal([&](QWidget*) { QTest::keyClick(dialog.EdPc, Qt::Key_Escape); });
     EXPECT_EQ(dialog.exec(), QDialog::Rejected);
@@ -110,6 +110,24 @@ TEST(SelectPcDlg, OkHandsOnTheNameAsTypedAndEscCancels)
     AnswerNextModal([&](QWidget*) { dialog.BtnOK->click(); });
     EXPECT_EQ(dialog.exec(), QDialog::Accepted);
     EXPECT_EQ(dialog.GetPcName(), "");
+}
+
+TEST(SelectPcDlg, OkRefusesANameThatIsNoPcNameAndKeepsTheDialogOpen)
+{
+    TSelectPcDlg dialog(nullptr);
+    QString text;
+    AnswerNextModal([&](QWidget*) {
+        for (const char* name : {"-oProxyCommand=reboot", "shop;reboot", "  Shop-PC 07 "}) {
+            dialog.SetPcName(name);
+            AnswerNextBox(&text);
+            dialog.BtnOK->click();
+        }
+        dialog.SetPcName("root@shop-07");
+        dialog.BtnOK->click();
+    });
+    EXPECT_EQ(dialog.exec(), QDialog::Accepted);
+    EXPECT_EQ(dialog.GetPcName(), "root@shop-07");
+    EXPECT_TRUE(text.startsWith("\"  Shop-PC 07 \" is not a PC name: a PC name is a host name")) << text.toStdString();
 }
 
 TEST_F(KnownComputers, TheBrowsersChoiceReplacesTheNameAndCancelKeepsIt)

@@ -141,6 +141,19 @@ TEST(KnownHosts, AllSourcesSortedAndUnique)
     EXPECT_EQ(KnownHosts(sources), (Names{"alpha", "bravo.local", "mike", "shop-02", "zulu"}));
 }
 
+TEST(KnownHosts, NamesThatAreNoPcNamesAreLeftOut)
+{
+    TempDir dir;
+    WriteTextFile(dir / "ssh_config", "Host good-1 $(reboot) -oProxyCommand=x \"a b\"\n");
+    WriteTextFile(dir / "hosts", "10.0.0.2 good-2 `reboot` x;y\n");
+    TKnownHostsSources sources;
+    sources.SshConfigFiles = {dir / "ssh_config"};
+    sources.HostsFile = dir / "hosts";
+    sources.AvahiBrowse = WriteScript(dir, "avahi", "echo '=;e;IPv4;x;_t._tcp;local;bad|name.local;10.0.0.4;1;'\n"
+                                                    "echo '=;e;IPv4;y;_t._tcp;local;good-3.local;10.0.0.5;1;'\n");
+    EXPECT_EQ(KnownHosts(sources), (Names{"good-1", "good-2", "good-3.local"}));
+}
+
 TEST(KnownHosts, DefaultSourcesFollowTheConsoleSshClientAndTheEnvironment)
 {
     TEnvironmentVariable home("HOME", "/home/someone");
