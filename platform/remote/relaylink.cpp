@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "base/sysutils.h"
+#include "platform/network/pcname.h"
 #include "platform/process/spawn.h"
 #include "platform/remote/relayproto.h"
 
@@ -137,6 +138,9 @@ void TRelayLink::Fail(const std::string& what)
 
 void TRelayLink::Connect()
 {
+    // The name reaches ssh, and through an older client's ProxyCommand a shell.
+    if (!IsValidPcName(Pc))
+        throw EOSError("Cannot reach \"" + Pc + "\": " + PcNameRule, EINVAL);
     int io[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, io) != 0) {
         const int code = errno;

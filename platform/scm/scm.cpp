@@ -4,6 +4,7 @@
 
 #include "base/sysutils.h"
 #include "platform/remote/relayclient.h"
+#include "platform/scm/programdir.h"
 #include "platform/scm/unitfiles.h"
 
 using namespace ferrix;
@@ -21,8 +22,11 @@ const std::string& TLocalManagerCalls::UnitPath(const std::string& unit)
 
 void TLocalManagerCalls::OpenUnit(const std::string& unit, uint32_t access)
 {
-    Paths[unit] = Bus.LoadUnit(unit);
+    const std::string& path = Paths[unit] = Bus.LoadUnit(unit);
     CheckUnitAccess(unit, access);
+    // A program another user could replace is refused before anything is stopped for a change.
+    if ((access & SERVICE_CHANGE_CONFIG) != 0)
+        CheckProgramPath(Bus.ServiceProgram(path));
 }
 
 TUnitState TLocalManagerCalls::QueryUnit(const std::string& unit)

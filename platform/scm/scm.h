@@ -10,7 +10,8 @@
 //
 // A service is opened with the access rights its calls need (platform/scm/unitaccess.h); the open
 // fails with "Access is denied." when this process, or the relay's user on another PC, lacks one,
-// and a call the handle was not opened for fails the same way.
+// and a call the handle was not opened for fails the same way. An open for SERVICE_CHANGE_CONFIG
+// also fails for a unit whose program another user could replace (platform/scm/programdir.h).
 #pragma once
 
 #include <cstdint>

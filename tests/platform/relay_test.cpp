@@ -178,6 +178,10 @@ TEST_F(RelayTest, UnreachablePcsFailClearlyAndSoon)
     EXPECT_EQ(refused.rfind("Cannot reach badkeypc over SSH: ", 0), 0u) << refused;
     EXPECT_NE(refused.find("Permission denied (publickey)"), std::string::npos) << refused;
 
+    // A name that is no PC name never reaches ssh.
+    const std::string option = FailingCallText("-oProxyCommand=sh");
+    EXPECT_EQ(option.rfind("Cannot reach \"-oProxyCommand=sh\": a PC name is", 0), 0u) << option;
+
     ::setenv("FERRIX_RELAY", "/nonexistent/ferrix-relay", 1);
     const std::string missing = FailingCallText("otherpc");
     EXPECT_NE(missing.find("/nonexistent/ferrix-relay"), std::string::npos) << missing;

@@ -250,7 +250,9 @@ protected:
         Manager = std::make_unique<TUserManager>(Dir / "pipes");
         UnitDir = Manager->ConfigDir() + "/systemd/user";
         std::filesystem::create_directories(UnitDir);
-        WriteTextFile(UnitDir + "/FerrixAccess.service", "[Service]\nExecStart=/bin/sleep 600\n");
+        // A program at its real path, as a unit must have for its account to be changed.
+        WriteTextFile(UnitDir + "/FerrixAccess.service",
+                      "[Service]\nExecStart=" + std::filesystem::canonical("/bin/sleep").string() + " 600\n");
         std::string output;
         ASSERT_EQ(Manager->Systemctl({"daemon-reload"}, output), 0) << output;
         Scm = OpenSCManagerA("");

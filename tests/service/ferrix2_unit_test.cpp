@@ -357,6 +357,8 @@ TEST_F(Ferrix2Unit, InstallAndTheAccountChangeRefuseAProgramAnotherUserCouldRepl
         }
     }
     EXPECT_FALSE(fs::exists(Manager->ConfigDir() + "/systemd/user/" + Unit + ".d/account.conf"));
+    // The access check before a restart refuses it too, before anything stops.
+    EXPECT_THROW(OpenServiceA(*manager, "TransportSvc2", SERVICE_CHANGE_CONFIG), EOSError);
 }
 
 TEST_F(Ferrix2Remote, ControlAndExchangesOnAnotherPcGiveTheLocalAnswers)
