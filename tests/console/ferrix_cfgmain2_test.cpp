@@ -293,10 +293,14 @@ protected:
         User.reset();
     }
     // Runs the Parameters command; the service is stopped while the dialog is open, and the
-    // question to start it is answered with the button. Returns the texts of the two boxes.
-    std::pair<QString, QString> ConfigureWhileStopped(int button)
+    // question to start it is answered with the button. Returns the texts of the two boxes and
+    // the status text while the error box is up (the ticks behind the boxes go on replacing it).
+    struct TBoxTexts {
+        QString Error, Question, StatusAtError;
+    };
+    TBoxTexts ConfigureWhileStopped(int button)
     {
-        auto texts = std::make_shared<std::pair<QString, QString>>();
+        auto texts = std::make_shared<TBoxTexts>();
         auto icon = std::make_shared<int>(0);
         AnswerNextModal([this, texts, icon, button](QWidget* modal) {
             auto* dialog = qobject_cast<TBaseSvcConfigDlg*>(modal);
@@ -306,9 +310,10 @@ protected:
                 return;
             }
             Svc->Systemctl("stop");
-            AnswerNextModal([texts, icon, button](QWidget* box) {
-                texts->first = qobject_cast<QMessageBox*>(box)->text();
-                AnswerNextBox(&texts->second, button, icon.get());
+            AnswerNextModal([this, texts, icon, button](QWidget* box) {
+                texts->Error = qobject_cast<QMessageBox*>(box)->text();
+                texts->StatusAtError = Console->StatusText();
+                AnswerNextBox(&texts->Question, button, icon.get());
                 qobject_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
             });
             dialog->BtnOK->click();
@@ -325,9 +330,9 @@ protected:
 
 TEST_F(StoppedWhileEditing, NoLeavesTheServiceStoppedWithItsAccountAndYesStartsItUnderTheNewOne)
 {
-    const auto [sendError, question] = ConfigureWhileStopped(QMessageBox::No);
+    const auto [sendError, question, statusAtError] = ConfigureWhileStopped(QMessageBox::No);
     EXPECT_FALSE(sendError.isEmpty());
-    EXPECT_EQ(Console->StatusText(), sendError);
+    EXPECT_EQ(statusAtError, sendError);
     EXPECT_EQ(question, "Service is not running.\nDo you want to start it now?");
     EXPECT_EQ(Svc->Property("ActiveState"), "inactive");
     EXPECT_EQ(Svc->Property("User"), "");
@@ -336,7 +341,8 @@ TEST_F(StoppedWhileEditing, NoLeavesTheServiceStoppedWithItsAccountAndYesStartsI
     Svc->Systemctl("start");
     ASSERT_TRUE(Console.WaitForStatistics()) << Console->StatusText().toStdString();
 
-    const auto [sendErrorAgain, questionAgain] = ConfigureWhileStopped(QMessageBox::Yes);
+    const auto [sendErrorAgain, questionAgain, statusAgain] = ConfigureWhileStopped(QMessageBox::Yes);
+    EXPECT_EQ(statusAgain, sendError);
     EXPECT_EQ(sendErrorAgain, sendError);
     EXPECT_EQ(questionAgain, question);
     EXPECT_EQ(Console->StatusText(), "Service is running");
