@@ -12,10 +12,7 @@
 
 std::string TSystemBus::Unavailable()
 {
-    for (const char* tool : {"/usr/bin/dbus-daemon", "/usr/bin/timeout"})
-        if (::access(tool, X_OK) != 0)
-            return std::string(tool) + " is missing (scripts/install-deps.sh installs it)";
-    return std::string();
+    return ::access("/usr/bin/dbus-daemon", X_OK) == 0 ? "" : "dbus-daemon is missing (scripts/install-deps.sh)";
 }
 
 TSystemBus::TSystemBus() : FAddress("unix:path=" + (Dir / "bus"))
@@ -31,7 +28,8 @@ TSystemBus::TSystemBus() : FAddress("unix:path=" + (Dir / "bus"))
     Daemon = SpawnChild({"/usr/bin/timeout", "300", "/usr/bin/dbus-daemon", "--config-file=" + (Dir / "bus.conf"),
                          "--nofork", "--nopidfile"});
     if (!WaitFor([&] { return std::filesystem::exists(Dir / "bus"); })) {
-        End();
+        ::kill(Daemon.Pid, SIGTERM);
+        WaitForExit(Daemon, std::chrono::seconds(10));
         throw std::runtime_error("dbus-daemon did not open " + (Dir / "bus"));
     }
     ::chmod((Dir / "bus").c_str(), 0777);
@@ -40,18 +38,12 @@ TSystemBus::TSystemBus() : FAddress("unix:path=" + (Dir / "bus"))
 
 TSystemBus::~TSystemBus()
 {
-    End();
+    ::kill(Daemon.Pid, SIGTERM);  // timeout hands it on to the daemon
+    WaitForExit(Daemon, std::chrono::seconds(10));
     if (SavedAddress)
         ::setenv("DBUS_SYSTEM_BUS_ADDRESS", SavedAddress->c_str(), 1);
     else
         ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-}
-
-void TSystemBus::End()
-{
-    // timeout passes the signal on to the daemon.
-    ::kill(Daemon.Pid, SIGTERM);
-    WaitForExit(Daemon, std::chrono::seconds(10));
 }
 
 int AccessOfNobody(uint32_t access, pid_t* child)

@@ -1,5 +1,6 @@
-// A system bus of the test's own for the start and stop check's questions to polkit, and that
-// check run as nobody.
+// A dbus-daemon of the test's own as the system bus, open to every user: DBUS_SYSTEM_BUS_ADDRESS
+// names it while the object lives and is set back after; should the test die, it ends after 300 s.
+// And the start and stop check run as nobody, whose questions go to that bus.
 #pragma once
 
 #include <cstdint>
@@ -10,26 +11,19 @@
 #include "childproc.h"
 #include "testkit.h"
 
-// A dbus-daemon that every user may reach and use, as the system bus, listening in a folder of its
-// own; DBUS_SYSTEM_BUS_ADDRESS names it while the object lives and is set back when it ends. A bus
-// that a dead test left behind ends by itself after 300 s.
 class TSystemBus {
 public:
     // Why the bus cannot run here; empty when it can.
     static std::string Unavailable();
-    // Starts the daemon and waits for its socket; throws std::runtime_error when it does not come.
+    // Starts the daemon; throws std::runtime_error when its socket does not come.
     TSystemBus();
     ~TSystemBus();
-    TSystemBus(const TSystemBus&) = delete;
-    TSystemBus& operator=(const TSystemBus&) = delete;
 
     const std::string& Address() const { return FAddress; }
     // A path in the bus's folder, which every user may enter.
     std::string operator/(const std::string& name) const { return Dir / name; }
 
 private:
-    void End();
-
     TempDir Dir;
     std::string FAddress;
     std::optional<std::string> SavedAddress;
@@ -38,6 +32,5 @@ private:
 
 // CheckUnitAccess for the rights on FerrixAccess.service of the system manager, in a child that is
 // wholly nobody (polkit judges a process by its real user): 0 when granted, 1 when refused with
-// "Access is denied.", 2 when refused otherwise, -1 when the child failed. child, when given, gets
-// the child's process id.
+// "Access is denied.", 2 when refused otherwise, as RunAsUnprivileged when the child fails.
 int AccessOfNobody(uint32_t access, pid_t* child = nullptr);

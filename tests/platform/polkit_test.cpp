@@ -10,9 +10,7 @@
 
 #include "platform/scm/managerbus.h"
 #include "platform/scm/unitaccess.h"
-#include "childproc.h"
 #include "systembus.h"
-#include "testkit.h"
 
 using namespace ferrix;
 
@@ -22,28 +20,20 @@ constexpr const char* Polkitd = "/usr/lib/polkit-1/polkitd";
 
 class RealPolkit : public ::testing::Test {
 protected:
-    static std::string Unavailable()
-    {
-        if (::geteuid() != 0)
-            return "polkitd is started by root, in a mount namespace of its own";
-        for (const char* tool : {"/usr/bin/unshare", Polkitd})
-            if (::access(tool, X_OK) != 0)
-                return std::string(tool) + " is missing (scripts/install-deps.sh installs it)";
-        if (::access("/usr/share/polkit-1/actions/org.freedesktop.systemd1.policy", R_OK) != 0)
-            return "systemd's polkit actions are missing";
-        return TSystemBus::Unavailable();
-    }
-
     void SetUp() override
     {
-        const std::string why = Unavailable();
-        if (!why.empty())
-            GTEST_SKIP() << why;
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "polkitd is started by root, in a mount namespace of its own";
+        for (const char* file :
+             {"/usr/bin/unshare", Polkitd, "/usr/share/polkit-1/actions/org.freedesktop.systemd1.policy"})
+            if (::access(file, R_OK) != 0)
+                GTEST_SKIP() << file << " is missing (scripts/install-deps.sh installs it)";
+        if (!TSystemBus::Unavailable().empty())
+            GTEST_SKIP() << TSystemBus::Unavailable();
         Bus.emplace();
-        // polkitd runs as its own user.
         Rules = *Bus / "rules.d";
         std::filesystem::create_directory(Rules);
-        ::chmod(Rules.c_str(), 0755);
+        ::chmod(Rules.c_str(), 0755);  // polkitd runs as its own user
         Authority = SpawnChild({"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c",
                                 std::string("mount --bind \"$0\" /etc/polkit-1/rules.d && exec ") + Polkitd +
                                     " --no-debug",
