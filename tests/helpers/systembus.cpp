@@ -46,17 +46,18 @@ TSystemBus::~TSystemBus()
         ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
 }
 
-int AccessOfNobody(uint32_t access, pid_t* child)
+int AccessOfNobody(uint32_t access, bool effectiveOnly, pid_t* child)
 {
-    return RunAsUnprivileged(
-        [access] {
-            ::unsetenv("FERRIX_SERVICE_MANAGER");
-            try {
-                ferrix::CheckUnitAccess("FerrixAccess.service", access);
-                return 0;
-            } catch (const EOSError& e) {
-                return std::string(e.what()).rfind("Access is denied. ", 0) == 0 ? 1 : 2;
-            }
-        },
-        child);
+    const auto check = [access, effectiveOnly] {
+        ::unsetenv("FERRIX_SERVICE_MANAGER");
+        if (effectiveOnly && (::setegid(UnprivilegedGid()) != 0 || ::seteuid(UnprivilegedUid()) != 0))
+            return 3;
+        try {
+            ferrix::CheckUnitAccess("FerrixAccess.service", access);
+            return 0;
+        } catch (const EOSError& e) {
+            return std::string(e.what()).rfind("Access is denied. ", 0) == 0 ? 1 : 2;
+        }
+    };
+    return effectiveOnly ? RunInChild(check, child) : RunAsUnprivileged(check, child);
 }

@@ -31,6 +31,7 @@ private:
 };
 
 // CheckUnitAccess for the rights on FerrixAccess.service of the system manager, in a child that is
-// wholly nobody (polkit judges a process by its real user): 0 when granted, 1 when refused with
-// "Access is denied.", 2 when refused otherwise, as RunAsUnprivileged when the child fails.
-int AccessOfNobody(uint32_t access, pid_t* child = nullptr);
+// wholly nobody (polkit judges a process by its real user) or, effectiveOnly, nobody by its
+// effective ids alone: 0 when granted, 1 when refused with "Access is denied.", 2 when refused
+// otherwise, 3 when the ids could not be set, as RunAsUnprivileged when the child fails.
+int AccessOfNobody(uint32_t access, bool effectiveOnly = false, pid_t* child = nullptr);

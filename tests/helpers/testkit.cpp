@@ -186,9 +186,9 @@ int RunAsUnprivileged(const std::function<int()>& step, pid_t* child)
     return RunChild(step, true, child);
 }
 
-int RunInChild(const std::function<int()>& step)
+int RunInChild(const std::function<int()>& step, pid_t* child)
 {
-    return RunChild(step, false);
+    return RunChild(step, false, child);
 }
 
 std::string Refusal(const std::function<void()>& call)

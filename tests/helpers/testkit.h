@@ -85,7 +85,7 @@ gid_t UnprivilegedGid();
 // given, gets the child's process id.
 int RunAsUnprivileged(const std::function<int()>& step, pid_t* child = nullptr);
 // Runs step in a child process as this user; same result as RunAsUnprivileged.
-int RunInChild(const std::function<int()>& step);
+int RunInChild(const std::function<int()>& step, pid_t* child = nullptr);
 
 // The message of the EOSError that call raises, or "" when it raises none; code gets its error code.
 std::string Refusal(const std::function<void()>& call);

@@ -456,18 +456,19 @@ TEST_F(PolkitQuestion, AskedForThisProcessWithoutInteractionAndItsAnswerTaken)
 
 TEST_F(PolkitQuestion, StartAndStopOfTheSystemManagerAreUpToPolkitForAUserOtherThanRoot)
 {
+    // The child is nobody by its effective ids alone: they decide whether polkit is asked.
     pid_t child = 0;
-    EXPECT_EQ(AccessOfNobody(SERVICE_START, &child), 1);  // no polkit on the bus
+    EXPECT_EQ(AccessOfNobody(SERVICE_START, true, &child), 1);  // no polkit on the bus
     Serve();
-    EXPECT_EQ(AccessOfNobody(SERVICE_STOP | SERVICE_QUERY_STATUS, &child), 1);
+    EXPECT_EQ(AccessOfNobody(SERVICE_STOP | SERVICE_QUERY_STATUS, true, &child), 1);
     ASSERT_EQ(Questions, 1);
     EXPECT_EQ(Asked.Pid, static_cast<uint32_t>(child));
     Authorized = true;
-    EXPECT_EQ(AccessOfNobody(SERVICE_START | SERVICE_STOP, &child), 0);
+    EXPECT_EQ(AccessOfNobody(SERVICE_START | SERVICE_STOP, true, &child), 0);
     EXPECT_EQ(Questions, 2);
     // Other rights, and root, are not polkit's matter.
     Authorized = false;
-    EXPECT_EQ(AccessOfNobody(SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG, &child), 0);
+    EXPECT_EQ(AccessOfNobody(SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG, true, &child), 0);
     EXPECT_NO_THROW(CheckUnitAccess("FerrixAccess.service", SERVICE_START | SERVICE_STOP));
     EXPECT_EQ(Questions, 2);
 }
