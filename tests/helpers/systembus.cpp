@@ -10,11 +10,6 @@
 #include "base/sysutils.h"
 #include "platform/scm/unitaccess.h"
 
-std::string TSystemBus::Unavailable()
-{
-    return ::access("/usr/bin/dbus-daemon", X_OK) == 0 ? "" : "dbus-daemon is missing (scripts/install-deps.sh)";
-}
-
 TSystemBus::TSystemBus() : FAddress("unix:path=" + (Dir / "bus"))
 {
     if (const char* saved = std::getenv("DBUS_SYSTEM_BUS_ADDRESS"))

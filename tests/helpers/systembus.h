@@ -13,9 +13,7 @@
 
 class TSystemBus {
 public:
-    // Why the bus cannot run here; empty when it can.
-    static std::string Unavailable();
-    // Starts the daemon; throws std::runtime_error when its socket does not come.
+    // Starts /usr/bin/dbus-daemon; throws std::runtime_error when its socket does not come.
     TSystemBus();
     ~TSystemBus();
 

@@ -337,9 +337,8 @@ class PolkitQuestion : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const std::string why = TSystemBus::Unavailable();
-        if (!why.empty())
-            GTEST_SKIP() << why;
+        if (::access("/usr/bin/dbus-daemon", X_OK) != 0)
+            GTEST_SKIP() << "dbus-daemon is not installed";
         Bus.emplace();
     }
 
