@@ -195,14 +195,7 @@ TEST_F(ConsoleLocal, ParametersChangeTheIntervalAndTheAccountAndRestartTheServic
 {
     TTestUser user("con", "Con-Pa55word");
     WriteTextFile(Svc->Run->LogPath(), "");  // the log goes on under the new account
-    Ferrix2Settings settings;
-    settings.TrackDirectory = Svc->Shop;
-    settings.Destination0 = Svc->Run->Path("dest0");
-    settings.Username = user.Name();
-    settings.Password = "Con-Pa55word";
-    Svc->Run->WriteIni(Ferrix2Ini(settings));
-    Svc->Install();
-    Svc->PipesInRuntimeDirectory();
+    Svc->InstallWithAccount(user.Name(), "Con-Pa55word");
     OpenOnRunningService();
     TMainWnd& wnd = Console.operator*();
     EXPECT_EQ(ProcessUid(Svc->MainPid()), 0);
@@ -234,17 +227,8 @@ TEST_F(ConsoleLocal, ParametersChangeTheIntervalAndTheAccountAndRestartTheServic
 TEST_F(ConsoleLocal, ParametersWithAWrongPasswordLeaveTheServiceStoppedUnderItsOldAccount)
 {
     TTestUser user("cpw", "Right-Pa55word");
-    Ferrix2Settings settings;
-    settings.TrackDirectory = Svc->Shop;
-    settings.Destination0 = Svc->Run->Path("dest0");
-    settings.Username = user.Name();
-    settings.Password = "wrong-password";
-    Svc->Run->WriteIni(Ferrix2Ini(settings));
-    Svc->Install();
-    Svc->PipesInRuntimeDirectory();
+    Svc->InstallWithAccount(user.Name(), "wrong-password");
     OpenOnRunningService();
-    TMainWnd& wnd = Console.operator*();
-
     auto error = std::make_shared<QString>();
     SetIntervalInNextDialog(3, [error] {
         AnswerNextModal([error](QWidget* box) {
@@ -252,7 +236,7 @@ TEST_F(ConsoleLocal, ParametersWithAWrongPasswordLeaveTheServiceStoppedUnderItsO
             qobject_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
         }, std::chrono::seconds(60));
     });
-    wnd.BtnConfigure->click();
+    Console->BtnConfigure->click();
     EXPECT_EQ(*error, "The user name or password is incorrect.");
     EXPECT_EQ(Svc->Property("ActiveState"), "inactive");
     EXPECT_EQ(Svc->Property("User"), "");

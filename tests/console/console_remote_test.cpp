@@ -10,7 +10,6 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <memory>
-#include <sstream>
 #include <sys/stat.h>
 
 #include "console/ferrix_configdlg2.h"
@@ -48,14 +47,14 @@ protected:
     TConsoleWindow Console;
 };
 
-// Another PC through an SSH client of the test's own (FERRIX_SSH): its first run is the relay of
-// this PC, every later one hangs; each writes its pid into a file.
+// Another PC through an SSH client of the test's own (FERRIX_SSH): to hangpc it writes its pid
+// into a file and hangs, to any other PC it runs the relay of this PC.
 class ConsoleFakeSsh : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        WriteTextFile(Dir / "ssh", "#!/bin/sh\necho $$ >> " + (Dir / "pids") + "\n[ $(wc -l < " + (Dir / "pids") +
-                                       ") -gt 1 ] && exec sleep 60\nexec " FERRIX_RELAY_PROGRAM "\n");
+        WriteTextFile(Dir / "ssh", "#!/bin/sh\ncase \" $* \" in *' hangpc '*) echo $$ > " + (Dir / "hangpc") +
+                                       "; exec sleep 60;; esac\nexec " FERRIX_RELAY_PROGRAM "\n");
         ::chmod((Dir / "ssh").c_str(), 0755);
         ::setenv("FERRIX_SSH", (Dir / "ssh").c_str(), 1);
     }
@@ -64,15 +63,6 @@ protected:
         Console.Close();
         ferrix::CloseRelayLinks();
         ::unsetenv("FERRIX_SSH");
-    }
-    // Whether the ssh of the run is still there (a child of this process once ended is reaped).
-    bool SshAlive(size_t run) const
-    {
-        std::istringstream pids(ReadTextFile(Dir / "pids"));
-        pid_t pid = 0;
-        for (size_t i = 0; i <= run; ++i)
-            pids >> pid;
-        return pid > 0 && ::kill(pid, 0) == 0;
     }
 
     TempDir Dir;
@@ -188,7 +178,10 @@ TEST_F(ConsoleFakeSsh, SshNeverHoldsTheWindowAndEndsAtASwitchAndAtTheClose)
 {
     WriteTextFile(Console.Path("ferrix_cfg.ini"), "[General]\nRemotePC=firstpc\n");
     TMainWnd& wnd = Console.Open();
-    ASSERT_TRUE(WaitForEvents([] { return ferrix::RelayProcessId("firstpc") > 0; }));
+    // An ssh once ended is reaped by the link.
+    const auto alive = [](pid_t pid) { return pid > 0 && ::kill(pid, 0) == 0; };
+    pid_t first = 0;
+    ASSERT_TRUE(WaitForEvents([&] { return (first = ferrix::RelayProcessId("firstpc")) > 0; }));
     AnswerNextModal([](QWidget* modal) {
         auto* dialog = qobject_cast<TSelectPcDlg*>(modal);
         ASSERT_NE(dialog, nullptr);
@@ -196,7 +189,7 @@ TEST_F(ConsoleFakeSsh, SshNeverHoldsTheWindowAndEndsAtASwitchAndAtTheClose)
         dialog->BtnOK->click();
     });
     wnd.BtnPC->click();
-    EXPECT_FALSE(SshAlive(0));
+    EXPECT_FALSE(alive(first));
 
     // Longer than ssh's own connect time-out, the window's events never wait long.
     using Clock = std::chrono::steady_clock;
@@ -210,9 +203,10 @@ TEST_F(ConsoleFakeSsh, SshNeverHoldsTheWindowAndEndsAtASwitchAndAtTheClose)
     }, std::chrono::seconds(30));
     EXPECT_LT(longest, std::chrono::seconds(1));
     EXPECT_EQ(wnd.StatusText(), "Connecting to hangpc...");
-    EXPECT_TRUE(SshAlive(1));
+    const pid_t hanging = std::stoi(ReadTextFile(Dir / "hangpc"));
+    EXPECT_TRUE(alive(hanging));
     const Clock::time_point closing = Clock::now();
     Console.Close();
     EXPECT_LT(Clock::now() - closing, std::chrono::seconds(1));
-    EXPECT_FALSE(SshAlive(1));
+    EXPECT_FALSE(alive(hanging));
 }

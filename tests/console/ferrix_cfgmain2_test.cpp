@@ -274,14 +274,7 @@ protected:
             GTEST_SKIP() << why;
         Svc = std::make_unique<TFerrix2Unit>(FERRIX2_PROGRAM);
         User = std::make_unique<TTestUser>("cfgm", "Cfgm-Pa55word");
-        Ferrix2Settings settings;
-        settings.TrackDirectory = Svc->Shop;
-        settings.Destination0 = Svc->Run->Path("dest0");
-        settings.Username = User->Name();
-        settings.Password = "Cfgm-Pa55word";
-        Svc->Run->WriteIni(Ferrix2Ini(settings));
-        Svc->Install();
-        Svc->PipesInRuntimeDirectory();
+        Svc->InstallWithAccount(User->Name(), "Cfgm-Pa55word");
         Svc->Systemctl("start");
         Console.Open();
         ASSERT_TRUE(Console.WaitForStatistics()) << Console->StatusText().toStdString();

@@ -29,9 +29,9 @@ void AnswerNextModal(const std::function<void(QWidget*)>& action, std::chrono::m
     timer->start();
 }
 
-void AnswerNextBox(QString* text, int button, int* icon)
+void AnswerNextBox(QString* text, int button, int* icon, int* format)
 {
-    AnswerNextModal([text, button, icon](QWidget* modal) {
+    AnswerNextModal([text, button, icon, format](QWidget* modal) {
         auto* box = qobject_cast<QMessageBox*>(modal);
         if (box == nullptr) {
             ADD_FAILURE() << "expected a message box, found " << modal->metaObject()->className();
@@ -43,6 +43,8 @@ void AnswerNextBox(QString* text, int button, int* icon)
             *text = box->text();
         if (icon != nullptr)
             *icon = box->icon();
+        if (format != nullptr)
+            *format = box->textFormat();
         QAbstractButton* answer = box->button(static_cast<QMessageBox::StandardButton>(button));
         if (answer == nullptr) {
             ADD_FAILURE() << "message box without the expected button: " << box->text().toStdString();

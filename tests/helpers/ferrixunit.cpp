@@ -45,6 +45,18 @@ void TFerrix2Unit::Install() const
         throw std::runtime_error("ferrix2 /INSTALL failed: " + output);
 }
 
+void TFerrix2Unit::InstallWithAccount(const std::string& user, const std::string& password) const
+{
+    Ferrix2Settings settings;
+    settings.TrackDirectory = Shop;
+    settings.Destination0 = Run->Path("dest0");
+    settings.Username = user;
+    settings.Password = password;
+    Run->WriteIni(Ferrix2Ini(settings));
+    Install();
+    PipesInRuntimeDirectory();
+}
+
 void TFerrix2Unit::Systemctl(const std::string& action) const
 {
     std::string output;

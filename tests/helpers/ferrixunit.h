@@ -34,6 +34,9 @@ public:
     int Ferrix2(const std::vector<std::string>& args, std::string& output) const;
     // ferrix2 /INSTALL; raises when it fails.
     void Install() const;
+    // Writes the ferrix.ini of the constructor with the user and password as the service's account,
+    // then Install and PipesInRuntimeDirectory; raises as Install does.
+    void InstallWithAccount(const std::string& user, const std::string& password) const;
     // systemctl --user ACTION TransportSvc2.service; raises when it fails.
     void Systemctl(const std::string& action) const;
     std::string Property(const std::string& name) const { return Manager->UnitProperty(Unit, name); }

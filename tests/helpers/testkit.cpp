@@ -27,6 +27,7 @@
 #include <unistd.h>
 #include <gtest/gtest.h>
 
+#include "base/sysutils.h"
 #include "platform/files/filedescriptor.h"
 
 TempDir::TempDir()
@@ -148,11 +149,13 @@ gid_t UnprivilegedGid()
 
 namespace {
 
-int RunChild(const std::function<int()>& step, bool dropPrivileges)
+int RunChild(const std::function<int()>& step, bool dropPrivileges, pid_t* child = nullptr)
 {
     const uid_t uid = UnprivilegedUid();
     const gid_t gid = UnprivilegedGid();
     const pid_t pid = ::fork();
+    if (child != nullptr)
+        *child = pid;
     if (pid < 0)
         return -1;
     if (pid == 0) {
@@ -178,14 +181,31 @@ int RunChild(const std::function<int()>& step, bool dropPrivileges)
 
 }  // namespace
 
-int RunAsUnprivileged(const std::function<int()>& step)
+int RunAsUnprivileged(const std::function<int()>& step, pid_t* child)
 {
-    return RunChild(step, true);
+    return RunChild(step, true, child);
 }
 
-int RunInChild(const std::function<int()>& step)
+int RunInChild(const std::function<int()>& step, pid_t* child)
 {
-    return RunChild(step, false);
+    return RunChild(step, false, child);
+}
+
+std::string Refusal(const std::function<void()>& call)
+{
+    int code = 0;
+    return Refusal(call, code);
+}
+
+std::string Refusal(const std::function<void()>& call, int& code)
+{
+    try {
+        call();
+    } catch (const EOSError& e) {
+        code = e.ErrorCode;
+        return e.what();
+    }
+    return std::string();
 }
 
 std::string PatternBytes(size_t size, unsigned seed)

@@ -81,10 +81,15 @@ gid_t UnprivilegedGid();
 
 // Runs step in a child process that first drops to the unprivileged user (no supplementary
 // groups); the step's result is the child's exit code. Returns that code, or 128 + the signal
-// that ended the child, or -1 when no child could be started or the drop failed.
-int RunAsUnprivileged(const std::function<int()>& step);
+// that ended the child, or -1 when no child could be started or the drop failed. child, when
+// given, gets the child's process id.
+int RunAsUnprivileged(const std::function<int()>& step, pid_t* child = nullptr);
 // Runs step in a child process as this user; same result as RunAsUnprivileged.
-int RunInChild(const std::function<int()>& step);
+int RunInChild(const std::function<int()>& step, pid_t* child = nullptr);
+
+// The message of the EOSError that call raises, or "" when it raises none; code gets its error code.
+std::string Refusal(const std::function<void()>& call);
+std::string Refusal(const std::function<void()>& call, int& code);
 
 // A small file system of its own (tmpfs, needs root), mounted on a fresh directory and
 // unmounted again when the object ends, also when a test fails.
