@@ -312,11 +312,15 @@ TEST_F(Ferrix2Unit, AccountChangeRunsTheNextStartAsThatUserAndLocalSystemAsRoot)
     // changes nothing.
     EXPECT_THROW(ChangeServiceConfigA(*service, ".\\nosuchuser-ferrix", ""), EOSError);
     EXPECT_THROW(ChangeServiceConfigA(*service, "OTHERDOMAIN\\" + user.Name(), ""), EOSError);
+    const std::string marker = Run->Path("ran-as-root");
     for (const std::string& end : {std::string(1, '\0'), std::string("\n")}) {
-        const std::string name = ".\\" + user.Name() + end + "ExecStartPre=+/bin/true";
+        const std::string name = ".\\" + user.Name() + end + "ExecStartPre=+/bin/touch " + marker;
         EXPECT_THROW(ChangeServiceConfigA(*service, name, ServicePassword), EOSError);
     }
     EXPECT_FALSE(fs::exists(dropIn));
+    EXPECT_EQ(ControlAndWait(*service, true).back(), SERVICE_RUNNING);
+    EXPECT_FALSE(fs::exists(marker));
+    EXPECT_EQ(ControlAndWait(*service, false).back(), SERVICE_STOPPED);
 
     // A program directory the service's user cannot enter: the start fails and reads stopped.
     ChangeServiceConfigA(*service, user.Name(), ServicePassword);
