@@ -310,6 +310,11 @@ std::string ExtractFilePath(const std::string& path)
     return pos == std::string::npos ? std::string() : path.substr(0, pos + 1);
 }
 
+std::string ExtractFileDir(const std::string& path)
+{
+    return ExcludeTrailingPathDelimiter(ExtractFilePath(path));
+}
+
 std::string ExtractFileExt(const std::string& path)
 {
     const size_t pos = path.find_last_of("./");

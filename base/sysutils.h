@@ -99,5 +99,7 @@ std::string IncludeTrailingPathDelimiter(const std::string& path);
 std::string ExcludeTrailingPathDelimiter(const std::string& path);
 std::string ExtractFileName(const std::string& path);
 std::string ExtractFilePath(const std::string& path);  // with the trailing delimiter
+// Without the trailing delimiter; "/" for a file in the root, empty for a name without a directory.
+std::string ExtractFileDir(const std::string& path);
 std::string ExtractFileExt(const std::string& path);   // with the dot
 std::string ChangeFileExt(const std::string& path, const std::string& ext);

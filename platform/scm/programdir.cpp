@@ -44,12 +44,6 @@ struct TAcl {
     throw EOSError(what + ": " + std::strerror(code), code);
 }
 
-std::string ParentOf(const std::string& path)
-{
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The user who counts as root does: the user of a user's own manager; root otherwise.
 uid_t ManagerUid()
 {
@@ -165,7 +159,7 @@ void CheckDirectoryAbove(const std::string& program, const std::string& dir)
 
 TFileDescriptor OpenProgramDirectory(const std::string& programPath, std::string& dir)
 {
-    dir = ParentOf(programPath);
+    dir = ExtractFileDir(programPath);
     TFileDescriptor fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd.Valid()) {
         const int code = errno;
@@ -288,10 +282,10 @@ void CheckProgramPath(const std::string& programPath)
     CheckOwner(programPath, programPath, st);
     if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
         RefuseProgram(programPath, "it is writable by group or others");
-    std::string dir = ParentOf(programPath);
+    std::string dir = ExtractFileDir(programPath);
     CheckProgramDirectory(programPath, dir);
     while (dir != "/") {
-        dir = ParentOf(dir);
+        dir = ExtractFileDir(dir);
         CheckDirectoryAbove(programPath, dir);
     }
 }

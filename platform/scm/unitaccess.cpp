@@ -20,19 +20,14 @@ namespace {
     throw EOSError(std::string(AccessDeniedText) + " " + what, EACCES);
 }
 
-std::string ParentOf(const std::string& path)
-{
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
-}
-
 }  // namespace
 
 std::string DropInPlace(const std::string& unit)
 {
     std::string dir = DropInDirectory(unit);
-    while (dir != "/" && ::faccessat(AT_FDCWD, dir.c_str(), F_OK, AT_EACCESS) != 0 && errno == ENOENT)
-        dir = ParentOf(dir);
+    while (dir != "/" && !dir.empty() && ::faccessat(AT_FDCWD, dir.c_str(), F_OK, AT_EACCESS) != 0 &&
+           errno == ENOENT)
+        dir = ExtractFileDir(dir);
     return dir;
 }
 
