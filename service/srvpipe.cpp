@@ -14,9 +14,11 @@ TSecurityAttributes OwnerPipeSecurityAttributes;
 
 namespace {
 
-// The statistics socket is open to every user; the settings socket only to its own user and root
-// (and the peer check refuses everyone else all the same).
-const TPipeSecurityDescriptor AnyUserDescriptor{0666, false};
+// The statistics socket is open to every user, but a user other than root and the service's own
+// holds at most 2 of its instances, so that such a user cannot keep those two out; the settings
+// socket only to its own user and root (and the peer check refuses everyone else all the same).
+constexpr int MaxInstancesPerOtherUser = 2;
+const TPipeSecurityDescriptor AnyUserDescriptor{0666, false, MaxInstancesPerOtherUser};
 const TPipeSecurityDescriptor OwnerDescriptor{0600, true};
 
 // Runs at program start.

@@ -25,7 +25,8 @@ constexpr int MaxPipeInstances = 64;
 // hold every instance of a pipe.
 constexpr int PipeClientTimeoutMs = 5000;
 
-// Built at program start by InitPipeSecurity: every user may connect...
+// Built at program start by InitPipeSecurity: every user may connect (a user other than root and
+// the service's own to at most 2 instances at once)...
 extern TSecurityAttributes PipeSecurityAttributes;
 // ...or only the server's own user and root (the settings pipe).
 extern TSecurityAttributes OwnerPipeSecurityAttributes;

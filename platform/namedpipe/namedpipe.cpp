@@ -231,6 +231,8 @@ bool TEvent::WaitFor(int timeoutMs) const
 
 TNamedPipe::~TNamedPipe()
 {
+    while (!Instances.empty())
+        Instances.back()->Close();
     Close();
 }
 
@@ -271,6 +273,7 @@ bool TNamedPipe::Create(const std::string& pipeName, const TSecurityAttributes* 
     Device = st.st_dev;
     Inode = st.st_ino;
     OwnerAndRootOnly = descriptor != nullptr && descriptor->OwnerAndRootOnly;
+    MaxClientsPerUser = descriptor != nullptr ? descriptor->MaxClientsPerUser : 0;
     return true;
 }
 
@@ -285,7 +288,7 @@ void TNamedPipe::Close()
         ::unlink(Path.c_str());
 }
 
-TNamedPipe::TAccept TNamedPipe::Accept(int& client) const
+TNamedPipe::TAccept TNamedPipe::Accept(int& client, uid_t& peerUid) const
 {
     client = ::accept4(Fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (client < 0) {
@@ -294,18 +297,40 @@ TNamedPipe::TAccept TNamedPipe::Accept(int& client) const
         SetLastPipeError(errno);
         return TAccept::Failed;
     }
-    if (OwnerAndRootOnly) {
-        ucred peer{};
-        socklen_t size = sizeof peer;
-        if (::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 ||
-            (peer.uid != 0 && peer.uid != ::geteuid())) {
-            ferrix::TFileDescriptor refused(client);
-            client = -1;
-            SetLastPipeError(PIPE_ERROR_ACCESS_DENIED);
-            return TAccept::Refused;
-        }
+    const int refusal = RefusalOf(client, peerUid);
+    if (refusal != 0) {
+        ferrix::TFileDescriptor refused(client);
+        client = -1;
+        SetLastPipeError(refusal);
+        return TAccept::Refused;
     }
     return TAccept::Connected;
+}
+
+int TNamedPipe::RefusalOf(int client, uid_t& peerUid) const
+{
+    peerUid = static_cast<uid_t>(-1);
+    if (!OwnerAndRootOnly && MaxClientsPerUser <= 0)
+        return 0;
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
+        return PIPE_ERROR_ACCESS_DENIED;
+    peerUid = peer.uid;
+    if (peer.uid == 0 || peer.uid == ::geteuid())
+        return 0;
+    if (OwnerAndRootOnly)
+        return PIPE_ERROR_ACCESS_DENIED;
+    return MaxClientsPerUser > 0 && ClientsOf(peer.uid) >= MaxClientsPerUser ? PIPE_ERROR_REFUSED : 0;
+}
+
+int TNamedPipe::ClientsOf(uid_t uid) const
+{
+    int count = 0;
+    for (const TNamedPipeInstance* instance : Instances)
+        if (instance->Connection && instance->PeerUid == uid)
+            ++count;
+    return count;
 }
 
 bool TNamedPipe::RefuseWaitingClients() const
@@ -335,6 +360,7 @@ void TNamedPipeInstance::Open(TNamedPipe& pipe)
     Close();
     Pipe = &pipe;
     Wait.Pipe = &pipe;
+    pipe.Instances.push_back(this);
 }
 
 void TNamedPipeInstance::StartOperation(TOperation operation)
@@ -375,7 +401,7 @@ void TNamedPipeInstance::Complete(TPipeIo result)
 TPipeIo TNamedPipeInstance::DoAccept()
 {
     int client = -1;
-    switch (Pipe->Accept(client)) {
+    switch (Pipe->Accept(client, PeerUid)) {
     case TNamedPipe::TAccept::Connected:
         Connection.emplace(client);
         Complete(TPipeIo::Completed);
@@ -504,6 +530,8 @@ void TNamedPipeInstance::DisconnectNamedPipe()
 void TNamedPipeInstance::Close()
 {
     DisconnectNamedPipe();
+    if (Pipe != nullptr)
+        std::erase(Pipe->Instances, this);
     Pipe = nullptr;
     Wait.Pipe = nullptr;
 }

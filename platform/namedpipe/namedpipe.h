@@ -14,15 +14,19 @@
 #include <span>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 #include "platform/files/filedescriptor.h"
 #include "platform/namedpipe/pipename.h"
 
-// Who may use a pipe: the permission bits of its socket file, and whether only the server's own
-// user and root may connect (checked with the peer's credentials when a client is accepted).
+// Who may use a pipe: the permission bits of its socket file, whether only the server's own user
+// and root may connect, and how many instances one other user may hold at once (0: no limit), so
+// that no such user can keep root and the server's own user out. Both are checked with the
+// peer's credentials when a client is accepted.
 struct TPipeSecurityDescriptor {
     mode_t SocketMode = 0;
     bool OwnerAndRootOnly = false;
+    int MaxClientsPerUser = 0;
 };
 
 // A pipe created without security attributes (or with no descriptor) keeps the socket mode the
@@ -34,6 +38,7 @@ struct TSecurityAttributes {
 };
 
 class TNamedPipe;
+class TNamedPipeInstance;
 
 constexpr size_t MAXIMUM_WAIT_OBJECTS = 65;
 constexpr int WAIT_TIMEOUT = 258;  // WaitForAnyObject's result when its time-out passed
@@ -102,7 +107,8 @@ public:
     // directory was open to all) is removed; a socket left behind by a server of ours that ended
     // is replaced; a pipe that a running server serves, and anything else, is kept (EADDRINUSE).
     bool Create(const std::string& pipeName, const TSecurityAttributes* securityAttributes);
-    // Closes the socket and removes its file; clients still waiting are dropped.
+    // Closes the socket and removes its file; clients still waiting are dropped. Its instances stay
+    // open until the pipe is destroyed, which closes them.
     void Close();
     bool Created() const { return Descriptor.has_value(); }
 
@@ -111,7 +117,15 @@ private:
     friend int WaitForAnyObject(std::span<TWaitHandle* const> handles, int timeoutMs, TReadyHandles* ready);
 
     enum class TAccept { Connected, NoClient, Refused, Failed };
-    TAccept Accept(int& client) const;
+    // A client the pipe does not admit is closed at once (Refused, last error set): another
+    // user's on an owner-only pipe, or one more of a user who holds MaxClientsPerUser instances.
+    // The client sees the end of the pipe, as when every instance is busy.
+    TAccept Accept(int& client, uid_t& peerUid) const;
+    // Why the accepted client may not take an instance (a last error), or 0; peerUid receives its
+    // user where the pipe's rules need it.
+    int RefusalOf(int client, uid_t& peerUid) const;
+    // How many of the pipe's instances serve a client of the user now.
+    int ClientsOf(uid_t uid) const;
     // Accepts and drops every client waiting now; false when accepting fails.
     bool RefuseWaitingClients() const;
 
@@ -122,6 +136,8 @@ private:
     dev_t Device = 0;
     ino_t Inode = 0;
     bool OwnerAndRootOnly = false;
+    int MaxClientsPerUser = 0;
+    std::vector<TNamedPipeInstance*> Instances;  // opened on this pipe
 };
 
 // Result of an operation on an instance, as the overlapped calls of the original report it.
@@ -153,7 +169,8 @@ public:
     // Writes one message; buffer must stay valid until the operation is finished.
     TPipeIo WriteFile(const void* buffer, uint32_t size, uint32_t& count);
     // Finishes the pending operation without waiting; Pending while it cannot be finished yet.
-    // A client refused by the pipe's security fails here with PIPE_ERROR_ACCESS_DENIED.
+    // A client the pipe does not admit fails here: PIPE_ERROR_ACCESS_DENIED for another user on an
+    // owner-only pipe, PIPE_ERROR_REFUSED for a user who holds all the instances one user may.
     TPipeIo GetOverlappedResult(uint32_t& count);
     void SetEvent();
     // The operation completed at once (or SetEvent): the wait would return the instance at once.
@@ -165,6 +182,7 @@ public:
     TWaitHandle* Event() { return &Wait; }
 
 private:
+    friend class TNamedPipe;
     enum class TOperation { None, Connect, Read, Write };
     TPipeIo DoAccept();
     TPipeIo DoRead(uint32_t& count);
@@ -178,6 +196,7 @@ private:
 
     TNamedPipe* Pipe = nullptr;
     std::optional<ferrix::TFileDescriptor> Connection;  // the client's connection
+    uid_t PeerUid = static_cast<uid_t>(-1);              // its user, where the pipe asked
     TOperation Operation = TOperation::None;
     void* ReadBuffer = nullptr;
     const void* WriteBuffer = nullptr;

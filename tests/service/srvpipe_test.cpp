@@ -7,6 +7,7 @@
 #include <regex>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "pipekit.h"
 #include "foundation/pipeproto.h"
 #include "testkit.h"
+#include "testuser.h"
 
 namespace {
 
@@ -88,6 +90,25 @@ TCounters AskStatistics(const std::string& name)
         return ::testing::AssertionFailure() << "error " << reply.Error << ": " << ferrix::PipeErrorMessage(reply.Error);
     return ::testing::AssertionSuccess();
 }
+
+// While it lives, the calling thread's effective ids are another user's (raw setresuid and
+// setresgid act on this thread alone), so that the connections it makes carry that user's
+// credentials; the saved ids stay root's, which gives them back.
+class TThreadEffectiveUser {
+public:
+    TThreadEffectiveUser(uid_t uid, gid_t gid)
+    {
+        ::syscall(SYS_setresgid, -1, gid, -1);
+        ::syscall(SYS_setresuid, -1, uid, -1);
+    }
+    ~TThreadEffectiveUser()
+    {
+        ::syscall(SYS_setresuid, -1, 0, -1);
+        ::syscall(SYS_setresgid, -1, 0, -1);
+    }
+    TThreadEffectiveUser(const TThreadEffectiveUser&) = delete;
+    TThreadEffectiveUser& operator=(const TThreadEffectiveUser&) = delete;
+};
 
 int SecondsOfDay(int h, int m, int s)
 {
@@ -453,6 +474,34 @@ TEST_F(PipeServerTest, OwnerOnlyPipeRefusesAnotherUsersClient)
     EXPECT_EQ(s.ConnErrors, 1u);
     EXPECT_EQ(s.Connections, 1u);
     EXPECT_EQ(s.Requests, 1u);
+}
+
+// A user who keeps busy connections open gets 2 of the 4 instances and is refused the rest as when
+// all are busy; root is served all the while.
+TEST_F(PipeServerTest, AnotherUserHoldsAtMostTwoInstancesAndRootIsStillServed)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a second user needs root";
+    TTestUser user("pipe");
+    ProbeServer server("Fair", 4, &PipeSecurityAttributes);
+    ASSERT_TRUE(WaitFor([&] { return Exists("Fair"); }));
+    PipeConnection connections[4];
+    std::string answer;
+    int held = 0;
+    {
+        const TThreadEffectiveUser as(user.Uid(), user.Gid());
+        ASSERT_EQ(::geteuid(), user.Uid());
+        for (PipeConnection& connection : connections)
+            if (connection.Connect("Fair") && connection.Exchange("x", answer))
+                ++held;
+        EXPECT_EQ(CallPipe("Fair", "x").Error, PIPE_ERROR_REFUSED);
+    }
+    ASSERT_EQ(held, 2);
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_TRUE(connections[0].Exchange("x", answer) && connections[1].Exchange("x", answer)) << round;
+        const TPipeReply reply = CallPipe("Fair", "STATS");
+        ASSERT_TRUE(reply.Ok) << round << ": " << ferrix::PipeErrorMessage(reply.Error);
+    }
 }
 
 // Idle clients cannot hold the instances: one that sends nothing is dropped after the time-out and
