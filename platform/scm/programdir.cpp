@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <pwd.h>
 #include <sys/acl.h>
 #include <sys/stat.h>
@@ -25,6 +27,9 @@ struct TServiceFile {
     mode_t Mode;
 };
 constexpr TServiceFile ServiceFiles[] = {{"ferrix.log", 0644}, {"ferrix.ini", 0600}};
+// How the names of the service's temporary files begin (a new file's temporary name of
+// platform/files/newfile.h).
+constexpr char TemporaryFilePrefix[] = ".ferrix-tmp.";
 
 // An access list, freed at the end of a scope.
 struct TAcl {
@@ -263,6 +268,39 @@ void GiveServiceFile(const TFileDescriptor& dirFd, const std::string& dir, const
     }
 }
 
+// Whether an entry of the program's directory is the program or one of the service's files: a
+// regular file (no link, no folder) of such a name.
+bool IsServiceEntry(int dirFd, const std::string& name, const std::string& programName)
+{
+    bool serviceName = name == programName || name.rfind(TemporaryFilePrefix, 0) == 0;
+    for (const TServiceFile& file : ServiceFiles)
+        serviceName = serviceName || name == file.Name;
+    struct stat st {};
+    return serviceName && ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+}
+
+// The account may write in the directory: refuses one that holds anything besides the program and
+// the service's files, such as other programs or the console and its plugin folders, which root runs.
+void CheckDirectoryOfItsOwn(const TFileDescriptor& fd, const std::string& dir, const std::string& programName)
+{
+    const int listed = ::openat(fd.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::unique_ptr<DIR, int (*)(DIR*)> entries(listed >= 0 ? ::fdopendir(listed) : nullptr, ::closedir);
+    if (!entries) {
+        const int code = errno;
+        if (listed >= 0)
+            ::close(listed);
+        RaiseErrno("Cannot read " + dir, code);
+    }
+    while (const dirent* entry = ::readdir(entries.get())) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != ".." && !IsServiceEntry(fd.Get(), name, programName))
+            throw EOSError("The directory " + dir + " holds " + name + ": the service may run as an account only "
+                               "from a directory that holds nothing but " + programName +
+                               " and the service's own files (ferrix.log, ferrix.ini and its temporary files)",
+                           EPERM);
+    }
+}
+
 }  // namespace
 
 void CheckProgramPath(const std::string& programPath)
@@ -290,10 +328,18 @@ void CheckProgramPath(const std::string& programPath)
     }
 }
 
+void CheckProgramDirectoryOfItsOwn(const std::string& programPath)
+{
+    std::string dir;
+    const TFileDescriptor fd = OpenProgramDirectory(programPath, dir);
+    CheckDirectoryOfItsOwn(fd, dir, ExtractFileName(programPath));
+}
+
 void HandProgramDirectoryTo(const std::string& programPath, uid_t uid, gid_t gid)
 {
     std::string dir;
     const TFileDescriptor fd = OpenProgramDirectory(programPath, dir);
+    CheckDirectoryOfItsOwn(fd, dir, ExtractFileName(programPath));
     // Sticky before the user may write: never a moment in which the user could rename the program.
     SetSticky(fd, dir, true);
     SetUserEntry(fd, dir, &uid);

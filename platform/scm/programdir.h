@@ -7,7 +7,9 @@
 // For an account other than root the directory stays root's, becomes sticky, so that no one but
 // root may rename or delete a file there that is not their own (the program among them), and is
 // made writable by that account alone through an entry of its access list; the service's files
-// there become the account's. Every routine raises EOSError with a text naming the path.
+// there become the account's. Only a directory of the service's own is handed so: in one shared
+// with other programs (/usr/local/bin) the account could add programs that root runs. Every
+// routine raises EOSError with a text naming the path.
 #pragma once
 
 #include <string>
@@ -24,8 +26,16 @@ namespace ferrix {
 // A path that cannot be examined raises with the system's text.
 void CheckProgramPath(const std::string& programPath);
 
+// Refuses (EPERM, "The directory DIR holds NAME: the service may run as an account only from a
+// directory that holds nothing but PROGRAM and the service's own files ...") a program directory
+// that holds anything besides the program and the service's files: its log ferrix.log, its
+// settings file ferrix.ini and its temporary files, each a regular file. Raises with the
+// system's text when the directory cannot be read.
+void CheckProgramDirectoryOfItsOwn(const std::string& programPath);
+
 // Lays the program's directory out for a service that runs as the user uid (primary group gid):
-// the directory becomes sticky, then writable by that user alone (the access-list entries of
+// a directory that is not the service's own is refused first (CheckProgramDirectoryOfItsOwn, on
+// the directory opened here); then the directory becomes sticky, then writable by that user alone (the access-list entries of
 // other users go), and the service's files there (made when missing, modes kept) become the
 // user's. A file of that name that is not a regular file with one name (one a former account may
 // have left as a link to another file) is refused, the files before it being handed already.

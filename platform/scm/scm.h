@@ -96,7 +96,8 @@ void ControlService(TScService& service, uint32_t control);
 // Sets the account the service runs as from its next start. The password is checked with PAM on
 // the service's PC before anything changes (LocalSystem, root, needs none) and kept nowhere; a
 // wrong one raises the logon error's text. An account name that is not a plain user name of that
-// PC, and a program another user could replace, are refused too.
+// PC, a program another user could replace, and for an account other than LocalSystem a program
+// directory that holds anything but the program and the service's files, are refused too.
 void ChangeServiceConfigA(TScService& service, const std::string& accountName, const std::string& password);
 void CloseServiceHandle(std::unique_ptr<TScService>& handle);
 void CloseServiceHandle(std::unique_ptr<TScManager>& handle);

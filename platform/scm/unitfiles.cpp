@@ -280,6 +280,9 @@ void SetUnitAccount(TManagerBus& bus, const std::string& unit, const std::string
         CheckAccountPassword(account, password);
     const std::string program = bus.ServiceProgram(bus.LoadUnit(unit));
     CheckProgramPath(program);
+    // The account will write in the program's directory; root takes it back without a look.
+    if (!asRoot)
+        CheckProgramDirectoryOfItsOwn(program);
     const std::string dir = DropInDirectory(unit);
     const std::string path = dir + "/" + AccountDropIn;
     // What the old account may write goes before root runs the service, and what the new one

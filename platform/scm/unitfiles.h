@@ -37,7 +37,8 @@ std::string AccountUser(const std::string& accountName);
 // Makes the unit run as the account from its next start. Before anything is written, the
 // account's password is checked with PAM (root, as LocalSystem or by name, needs none: whoever
 // may change the account may already write the unit) and the program the unit starts must be
-// one no other user could replace (CheckProgramPath). Then, for root, the program's directory is
+// one no other user could replace (CheckProgramPath); for a user, its directory must also hold
+// nothing but the program and the service's files (CheckProgramDirectoryOfItsOwn). Then, for root, the program's directory is
 // taken back and the account drop-in removed; for a user, the drop-in User= is written and the
 // directory handed to the user (platform/scm/programdir.h); the manager reloads right after the
 // drop-in changes. The password is kept nowhere. Raises EOSError: a wrong password with the logon error's text.

@@ -128,6 +128,29 @@ TEST(ProgramPath, OnlyAProgramThatNoOtherUserCanReplaceOrRedirectIsAccepted)
     EXPECT_EQ(st.st_uid, 0u);
 }
 
+// Another program or a folder beside the program (the console's plugins) keeps the directory from
+// the account; the service's own files do not.
+TEST(ProgramPath, OnlyADirectoryOfTheServicesOwnIsHandedToAnAccount)
+{
+    TempDir dir;
+    const std::string program = dir / "ferrix2";
+    for (const char* name : {"ferrix2", "ferrix.log", "ferrix.ini", ".ferrix-tmp.42.shop.1700000000000000000-0"})
+        WriteTextFile(dir / name, "x");
+    EXPECT_EQ(Refusal([&] { CheckProgramDirectoryOfItsOwn(program); }), "");
+    const std::string start = "The directory " + dir.Path() + " holds ";
+    const std::string rest = ": the service may run as an account only from a directory that holds nothing but "
+                             "ferrix2 and the service's own files (ferrix.log, ferrix.ini and its temporary files)";
+    WriteTextFile(dir / "ferrixcon2", "x");
+    EXPECT_EQ(Refusal([&] { CheckProgramDirectoryOfItsOwn(program); }), start + "ferrixcon2" + rest);
+    ASSERT_EQ(::unlink((dir / "ferrixcon2").c_str()), 0);
+    std::filesystem::create_directory(dir / "platforms");
+    EXPECT_EQ(Refusal([&] { HandProgramDirectoryTo(program, UnprivilegedUid(), UnprivilegedGid()); }),
+              start + "platforms" + rest);
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.Path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & S_ISVTX, 0u);  // refused before anything changed
+}
+
 TEST(UnitStatus, ActiveStatesMapToServiceStatesAndJobsRaiseTheCheckpoint)
 {
     uint32_t checkPoint = 0;
