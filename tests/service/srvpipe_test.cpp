@@ -91,11 +91,9 @@ TCounters AskStatistics(const std::string& name)
     return ::testing::AssertionSuccess();
 }
 
-// While it lives, the calling thread's effective ids are another user's (raw setresuid and
-// setresgid act on this thread alone), so that the connections it makes carry that user's
-// credentials; the saved ids stay root's, which gives them back.
-class TThreadEffectiveUser {
-public:
+// While it lives, this thread's effective ids are another user's (raw setresuid acts on one
+// thread), so its connections carry that user's credentials; the saved ids give root's back.
+struct TThreadEffectiveUser {
     TThreadEffectiveUser(uid_t uid, gid_t gid)
     {
         ::syscall(SYS_setresgid, -1, gid, -1);
@@ -106,8 +104,6 @@ public:
         ::syscall(SYS_setresuid, -1, 0, -1);
         ::syscall(SYS_setresgid, -1, 0, -1);
     }
-    TThreadEffectiveUser(const TThreadEffectiveUser&) = delete;
-    TThreadEffectiveUser& operator=(const TThreadEffectiveUser&) = delete;
 };
 
 int SecondsOfDay(int h, int m, int s)
