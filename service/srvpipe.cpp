@@ -198,11 +198,14 @@ bool TPipeServer::CreateInstances()
         WriteLog(3, "Failed to create pipe instance: " + ferrix::PipeErrorMessage(GetLastPipeError()));
         return false;
     }
+    // Every instance is open before the first accept, so that the pipe counts them all when it
+    // judges a client.
     for (int i = 0; i < FInstanceCount; ++i) {
         Instances[i].Pipe.Open(Pipe);
         WaitHandles[i + 1] = Instances[i].Pipe.Event();
-        ConnectToNewClient(i);
     }
+    for (int i = 0; i < FInstanceCount; ++i)
+        ConnectToNewClient(i);
     return true;
 }
 

@@ -321,7 +321,12 @@ int TNamedPipe::RefusalOf(int client, uid_t& peerUid) const
         return 0;
     if (OwnerAndRootOnly)
         return PIPE_ERROR_ACCESS_DENIED;
-    return MaxClientsPerUser > 0 && ClientsOf(peer.uid) >= MaxClientsPerUser ? PIPE_ERROR_REFUSED : 0;
+    if (MaxClientsPerUser <= 0)
+        return 0;
+    // One instance stays free for root and the server's own user, whatever other users hold.
+    const bool userFull = ClientsOf(peer.uid) >= MaxClientsPerUser;
+    const bool othersFull = ClientsOfOtherUsers() >= static_cast<int>(Instances.size()) - 1;
+    return userFull || othersFull ? PIPE_ERROR_REFUSED : 0;
 }
 
 int TNamedPipe::ClientsOf(uid_t uid) const
@@ -329,6 +334,15 @@ int TNamedPipe::ClientsOf(uid_t uid) const
     int count = 0;
     for (const TNamedPipeInstance* instance : Instances)
         if (instance->Connection && instance->PeerUid == uid)
+            ++count;
+    return count;
+}
+
+int TNamedPipe::ClientsOfOtherUsers() const
+{
+    int count = 0;
+    for (const TNamedPipeInstance* instance : Instances)
+        if (instance->Connection && instance->PeerUid != 0 && instance->PeerUid != ::geteuid())
             ++count;
     return count;
 }

@@ -20,8 +20,9 @@
 #include "platform/namedpipe/pipename.h"
 
 // Who may use a pipe: the permission bits of its socket file, whether only the server's own user
-// and root may connect, and how many instances one other user may hold at once (0: no limit), so
-// that no such user can keep root and the server's own user out. Both are checked with the
+// and root may connect, and how many instances one other user may hold at once (0: no limit; with
+// a limit, other users together also leave one instance free), so that no such user can keep root
+// and the server's own user out. Both are checked with the
 // peer's credentials when a client is accepted.
 struct TPipeSecurityDescriptor {
     mode_t SocketMode = 0;
@@ -126,6 +127,8 @@ private:
     int RefusalOf(int client, uid_t& peerUid) const;
     // How many of the pipe's instances serve a client of the user now.
     int ClientsOf(uid_t uid) const;
+    // How many serve a client of a user other than root and the server's own.
+    int ClientsOfOtherUsers() const;
     // Accepts and drops every client waiting now; false when accepting fails.
     bool RefuseWaitingClients() const;
 

@@ -474,27 +474,30 @@ TEST_F(PipeServerTest, OwnerOnlyPipeRefusesAnotherUsersClient)
 
 // A user who keeps busy connections open gets 2 of the 4 instances and is refused the rest as when
 // all are busy; root is served all the while.
-TEST_F(PipeServerTest, AnotherUserHoldsAtMostTwoInstancesAndRootIsStillServed)
+TEST_F(PipeServerTest, OtherUsersHoldAtMostTwoInstancesEachAndLeaveOneForRoot)
 {
     if (::geteuid() != 0)
-        GTEST_SKIP() << "a second user needs root";
-    TTestUser user("pipe");
+        GTEST_SKIP() << "other users need root";
+    TTestUser first("pipe");
+    TTestUser second("pipf");
     ProbeServer server("Fair", 4, &PipeSecurityAttributes);
     ASSERT_TRUE(WaitFor([&] { return Exists("Fair"); }));
-    PipeConnection connections[4];
+    PipeConnection connections[6];
     std::string answer;
-    int held = 0;
-    {
+    const auto holdAs = [&](const TTestUser& user, PipeConnection* begin, PipeConnection* end) {
         const TThreadEffectiveUser as(user.Uid(), user.Gid());
-        ASSERT_EQ(::geteuid(), user.Uid());
-        for (PipeConnection& connection : connections)
-            if (connection.Connect("Fair") && connection.Exchange("x", answer))
+        int held = 0;
+        for (PipeConnection* connection = begin; connection != end; ++connection)
+            if (connection->Connect("Fair") && connection->Exchange("x", answer))
                 ++held;
         EXPECT_EQ(CallPipe("Fair", "x").Error, PIPE_ERROR_REFUSED);
-    }
-    ASSERT_EQ(held, 2);
+        return held;
+    };
+    ASSERT_EQ(holdAs(first, connections, connections + 3), 2);
+    ASSERT_EQ(holdAs(second, connections + 3, connections + 6), 1);
     for (int round = 0; round < 20; ++round) {
-        ASSERT_TRUE(connections[0].Exchange("x", answer) && connections[1].Exchange("x", answer)) << round;
+        for (PipeConnection* held : {&connections[0], &connections[1], &connections[3]})
+            ASSERT_TRUE(held->Exchange("x", answer)) << round;
         const TPipeReply reply = CallPipe("Fair", "STATS");
         ASSERT_TRUE(reply.Ok) << round << ": " << ferrix::PipeErrorMessage(reply.Error);
     }
