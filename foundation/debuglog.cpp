@@ -28,16 +28,29 @@ TLogEchoTarget*& LogServiceRef()
     return service;
 }
 
-std::string FoldLineBreaks(const std::string& line)
+// The message as a log line shows it: each CR LF pair becomes one blank, and every other control
+// character is written visibly (\t, \r, \n or \xNN), so that no text (a file name, say) can break
+// the line or send terminal escapes to its reader. A backslash stays as it is, so a text made
+// visible before reads the same.
+std::string VisibleMessage(const std::string& message)
 {
     std::string result;
-    result.reserve(line.size());
-    for (size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == '\r' && i + 1 < line.size() && line[i + 1] == '\n') {
+    result.reserve(message.size());
+    for (size_t i = 0; i < message.size(); ++i) {
+        const auto code = static_cast<unsigned char>(message[i]);
+        if (code == '\r' && i + 1 < message.size() && message[i + 1] == '\n') {
             result += ' ';
             ++i;
+        } else if (code == '\t') {
+            result += "\\t";
+        } else if (code == '\r') {
+            result += "\\r";
+        } else if (code == '\n') {
+            result += "\\n";
+        } else if (code < ' ' || code == 0x7F) {
+            result += Format("\\x%02X", code);
         } else {
-            result += line[i];
+            result += message[i];
         }
     }
     return result;
@@ -46,7 +59,7 @@ std::string FoldLineBreaks(const std::string& line)
 // Appends one line; failures lose the line and nothing else.
 void WriteLogLine(const std::string& path, const std::string& line)
 {
-    ferrix::AppendFileLine(ferrix::LocalPath(path), FoldLineBreaks(line) + "\r\n");
+    ferrix::AppendFileLine(ferrix::LocalPath(path), line + "\r\n");
 }
 
 }  // namespace
@@ -60,12 +73,13 @@ std::string ferrix::FormatLogLine(TDateTime localTime, const std::string& messag
 void WriteLog(int level, const std::string& message)
 {
     try {
-        const std::string line = ferrix::FormatLogLine(Now(), message);
+        const std::string visible = VisibleMessage(message);
+        const std::string line = ferrix::FormatLogLine(Now(), visible);
         std::lock_guard<std::mutex> guard(LogLock());
         WriteLogLine(LogFilePathRef(), line);
         if (TLogEchoTarget* service = LogServiceRef()) {
             try {
-                service->LogMessage(message, level >= 0 && level <= 2 ? EVENTLOG_INFORMATION_TYPE : EVENTLOG_ERROR_TYPE);
+                service->LogMessage(visible, level >= 0 && level <= 2 ? EVENTLOG_INFORMATION_TYPE : EVENTLOG_ERROR_TYPE);
             } catch (...) {
             }
         }

@@ -8,6 +8,8 @@
 #include "platform/eventlog/eventlog.h"
 
 // Safe to call from any thread; never raises. Levels 0 to 2 are information, any other an error.
+// In the file and in the echo each CR LF pair of the message becomes one blank and every other
+// control character is written visibly (\t, \r, \n, \xNN); a backslash stays as it is.
 void WriteLog(int level, const std::string& message);
 void SetLogTarget(TLogEchoTarget* service, const std::string& path);
 void ClearLogTarget();

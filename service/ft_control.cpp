@@ -115,11 +115,16 @@ void TFtrackerSrvControl::ReadConfigFile(void* buffer, int maxSize, int& count)
 
 bool TFtrackerSrvControl::WriteConfigFile(const void* buffer, int count)
 {
+    // A read-only file (no owner write bit) is left as it is, also where root could open it.
+    const std::string path = ConfigFilePath();
+    const int attributes = GetFileAttributes(path);
+    if (attributes != -1 && (attributes & faReadOnly) != 0)
+        return false;
     // A temporary file renamed over the settings file: a failed write leaves the old file whole.
     // A new file holds passwords: only its owner may read it.
     ferrix::TReplaceOptions options;
     options.NewFileMode = 0600;
-    if (!ferrix::ReplaceFileContent(ConfigFilePath(), buffer, static_cast<size_t>(std::max(count, 0)), options))
+    if (!ferrix::ReplaceFileContent(path, buffer, static_cast<size_t>(std::max(count, 0)), options))
         return false;
     try {
         OnConfigUpdated.Raise(this);

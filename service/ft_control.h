@@ -40,7 +40,7 @@ public:
     // Reads at most maxSize bytes of the settings file; count 0 when it cannot be opened or read.
     void ReadConfigFile(void* buffer, int maxSize, int& count);
     // Replaces the settings file with the bytes as a whole; false (the old file left whole) when
-    // that fails.
+    // that fails or the file is read-only.
     bool WriteConfigFile(const void* buffer, int count);
 
     const std::string ConfigFileName;

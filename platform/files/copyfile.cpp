@@ -1,5 +1,6 @@
 #include "platform/files/copyfile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <fcntl.h>
@@ -34,19 +35,24 @@ bool MayReplace(const std::string& target, bool failIfExists, bool& exists)
     return true;
 }
 
-// Copies from the current offset of in to the end through a buffer.
-bool CopyThroughBuffer(int in, int out)
+// Copies from the current offset of in through a buffer: left bytes, or to the end when left is
+// negative.
+bool CopyThroughBuffer(int in, int out, off_t left = -1)
 {
     char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(in, buffer, sizeof buffer);
+    while (left != 0) {
+        const size_t want = left < 0 ? sizeof buffer : static_cast<size_t>(std::min<off_t>(left, sizeof buffer));
+        const ssize_t n = ::read(in, buffer, want);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return n == 0;
         if (!ferrix::WriteAll(out, buffer, static_cast<size_t>(n)))
             return false;
+        if (left > 0)
+            left -= n;
     }
+    return true;
 }
 
 // Whether copy_file_range cannot copy between these two files at all (other file systems, old
@@ -56,22 +62,70 @@ bool KernelCopyUnsupported(int error)
     return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
 }
 
-// Copies in to out by the kernel's in-place copy and gives out the source's access and
-// modification times, as the copy of a file always did.
-bool CopyContent(int in, int out, const struct stat& st)
+// Copies in from its offset to its end by the kernel's in-place copy.
+bool CopyWhole(int in, int out)
 {
     for (;;) {
         const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, CopyPiece, 0);
         if (n > 0)
             continue;
         if (n == 0)
-            break;
+            return true;
         if (errno == EINTR)
             continue;
-        if (!KernelCopyUnsupported(errno) || !CopyThroughBuffer(in, out))
-            return false;
-        break;
+        return KernelCopyUnsupported(errno) && CopyThroughBuffer(in, out);
     }
+}
+
+// Copies the bytes from..to of in to the same place, less shift, in out.
+bool CopyRegion(int in, int out, off_t from, off_t to, off_t shift)
+{
+    off_t inOffset = from;
+    off_t outOffset = from - shift;
+    while (inOffset < to) {
+        const size_t want = static_cast<size_t>(std::min<off_t>(to - inOffset, CopyPiece));
+        const ssize_t n = ::copy_file_range(in, &inOffset, out, &outOffset, want, 0);
+        if (n > 0)
+            continue;
+        if (n == 0)
+            return true;  // the source was cut meanwhile
+        if (errno == EINTR)
+            continue;
+        if (!KernelCopyUnsupported(errno) || ::lseek(in, inOffset, SEEK_SET) < 0 ||
+            ::lseek(out, outOffset, SEEK_SET) < 0)
+            return false;
+        return CopyThroughBuffer(in, out, to - inOffset);
+    }
+    return true;
+}
+
+// Copies only the data regions of in, from its offset to its size, as cp does: the holes between
+// them stay holes in out, which then takes no more room than the source.
+bool CopySparse(int in, int out, off_t size)
+{
+    const off_t start = ::lseek(in, 0, SEEK_CUR);
+    if (start < 0)
+        return false;
+    for (off_t at = start; at < size;) {
+        const off_t data = ::lseek(in, at, SEEK_DATA);
+        if (data < 0 && errno == ENXIO)
+            break;  // a hole up to the end
+        const off_t hole = data < 0 ? -1 : ::lseek(in, data, SEEK_HOLE);
+        if (hole < 0 || !CopyRegion(in, out, data, std::min(hole, size), start))
+            return false;
+        at = hole;
+    }
+    return ::ftruncate(out, std::max<off_t>(size - start, 0)) == 0;
+}
+
+// Copies in to out and gives out the source's access and modification times, as the copy of a
+// file always did. Only a file with fewer blocks than its size needs can hold holes; any other
+// goes whole.
+bool CopyContent(int in, int out, const struct stat& st)
+{
+    const bool sparse = st.st_blocks * 512 < st.st_size;
+    if (!(sparse ? CopySparse(in, out, st.st_size) : CopyWhole(in, out)))
+        return false;
     const timespec times[2] = {st.st_atim, st.st_mtim};
     ::futimens(out, times);
     return true;

@@ -1,6 +1,7 @@
 // Copying a file so that its target is never seen torn: the copy is a new file (newfile.h) that
 // takes the target's name only once it is whole, by the kernel's in-place copy where the two
-// files allow it. A failed or interrupted copy leaves the previous target, or none.
+// files allow it. The holes of a sparse source stay holes in the copy. A failed or interrupted copy
+// leaves the previous target, or none.
 #pragma once
 
 #include <string>

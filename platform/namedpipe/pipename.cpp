@@ -10,12 +10,12 @@
 #include "base/sysutils.h"
 #include "platform/files/filedescriptor.h"
 #include "platform/files/findfile.h"
-#include "platform/remote/relayclient.h"
 
 namespace {
 
 thread_local int LastPipeError = 0;
 thread_local std::string LastUnsafeDirectory;
+thread_local std::string LastRemoteError;
 
 constexpr const char* DefaultPipeDirectory = "/run/namedpipe";
 constexpr const char* FallbackPipeDirectory = "/tmp/namedpipe";
@@ -56,13 +56,19 @@ void SetLastPipeError(int code)
     LastPipeError = code;
 }
 
+void ferrix::SetRemotePipeError(const std::string& why)
+{
+    LastRemoteError = why;
+    LastPipeError = PIPE_ERROR_REMOTE;
+}
+
 std::string ferrix::PipeErrorMessage(int code)
 {
     switch (code) {
     case PIPE_ERROR_BAD_NAME:
         return "The pipe name is not of the form \\\\.\\pipe\\NAME";
     case PIPE_ERROR_REMOTE:
-        return ferrix::RemotePipeErrorMessage();
+        return LastRemoteError.empty() ? "The other computer could not be reached" : LastRemoteError;
     case PIPE_ERROR_REFUSED:
         return "The pipe refused the connection: every instance is busy or the client is not admitted";
     case PIPE_ERROR_NO_ANSWER:

@@ -28,8 +28,13 @@ int GetLastPipeError();
 void SetLastPipeError(int code);
 namespace ferrix {
 
+// Sets the last error PIPE_ERROR_REMOTE with the text that says why the other computer could not be
+// reached; PipeErrorMessage gives that text back on this thread.
+void SetRemotePipeError(const std::string& why);
+
 // The text of an error code: the layer's own texts, else the system's text for an errno value.
-// The text of PIPE_ERROR_UNSAFE_DIRECTORY names the directory this thread last found unsafe.
+// The text of PIPE_ERROR_UNSAFE_DIRECTORY names the directory this thread last found unsafe, that of
+// PIPE_ERROR_REMOTE is the one this thread last set with SetRemotePipeError.
 std::string PipeErrorMessage(int code);
 
 // Splits "\\COMPUTER\pipe\NAME" ("pipe" in any case); computer "." is this computer. False with

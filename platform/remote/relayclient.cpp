@@ -15,8 +15,6 @@ namespace ferrix {
 
 namespace {
 
-thread_local std::string LastRemoteError;
-
 // The links, one per PC, each used by one call at a time.
 struct TLinkEntry {
     std::mutex Lock;
@@ -143,15 +141,9 @@ bool RelayCallNamedPipe(const std::string& pc, const std::string& localName, con
         SetLastPipeError(ok ? 0 : error);
         return ok;
     } catch (const std::exception& e) {
-        LastRemoteError = e.what();
-        SetLastPipeError(PIPE_ERROR_REMOTE);
+        SetRemotePipeError(e.what());
         return false;
     }
-}
-
-std::string RemotePipeErrorMessage()
-{
-    return LastRemoteError.empty() ? "The other computer could not be reached" : LastRemoteError;
 }
 
 pid_t RelayProcessId(const std::string& pc)

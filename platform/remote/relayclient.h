@@ -25,11 +25,10 @@ std::unique_ptr<TManagerCalls> OpenRemoteManager(const std::string& pc);
 bool SplitRemotePipeName(const std::string& pipeName, std::string& pc, std::string& localName);
 
 // CallNamedPipeA on another PC (never this one): the same answer bytes and last error as the call
-// made there. A failure to reach the PC sets PIPE_ERROR_REMOTE, whose text (RemotePipeErrorMessage)
-// says why.
+// made there. A failure to reach the PC sets PIPE_ERROR_REMOTE, whose text (PipeErrorMessage) says
+// why.
 bool RelayCallNamedPipe(const std::string& pc, const std::string& localName, const void* inBuffer, uint32_t inSize,
                         void* outBuffer, uint32_t outSize, uint32_t& bytesRead);
-std::string RemotePipeErrorMessage();
 
 // For a caller that must not wait (the console's window): where the connection to the PC of a
 // machine name (as OpenSCManagerA takes it) stands, never waiting for it (TRelayLink::Reach). This

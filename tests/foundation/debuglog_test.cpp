@@ -40,11 +40,15 @@ TEST(LogLineFormat, DateBlankTimeTabMessage)
     EXPECT_EQ(ferrix::FormatLogLine(EncodeDateTime(2026, 1, 2, 0, 0, 0, 0), "x"), "02/01/2026 00:00:00\tx");
 }
 
-TEST_F(LogTest, FoldsCrLfPairsOnlyAndEndsWithCrLf)
+// A CR LF pair becomes a blank; every other control character shows, in the file and the echo, and a
+// text already made visible stays as it was.
+TEST_F(LogTest, FoldsCrLfPairsShowsOtherControlsAndEndsWithCrLf)
 {
+    RecordingService service;
+    SetLogTarget(&service, Dir / "test.log");
     WriteLog(0, "a\r\nb");
     WriteLog(0, "ends\r\n");
-    WriteLog(0, "lone\rcr\nlf");
+    WriteLog(0, "lone\rcr\nlf\ttab\x1B[2J\x7F \\x1B");
     const std::string text = LogText();
     const std::regex line(R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\t)");
     std::vector<std::string> lines;
@@ -56,7 +60,10 @@ TEST_F(LogTest, FoldsCrLfPairsOnlyAndEndsWithCrLf)
     EXPECT_TRUE(std::regex_search(lines[0], line));
     EXPECT_EQ(lines[0].substr(20), "a b");
     EXPECT_EQ(lines[1].substr(20), "ends ");
-    EXPECT_EQ(lines[2].substr(20), "lone\rcr\nlf");
+    const std::string shown = "lone\\rcr\\nlf\\ttab\\x1B[2J\\x7F \\x1B";
+    EXPECT_EQ(lines[2].substr(20), shown);
+    ASSERT_EQ(service.Echoes.size(), 3u);
+    EXPECT_EQ(service.Echoes[2].first, shown);
 }
 
 TEST_F(LogTest, SeparatorsIgnoreTheUserLocale)

@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -42,6 +44,35 @@ void CopyAndReplace(const std::string& from, const std::string& dir)
     ASSERT_TRUE(CopyFile(from + "/big.bin", dir + "/new.bin", true)) << strerror(errno);
     EXPECT_TRUE(ReadTextFile(dir + "/new.bin") == big);
     EXPECT_TRUE(ReadTextFile(dir + "/big.bin") == other);
+}
+
+// A sparse file of 1 GiB with three pieces of data, the last one before a hole to the end, copied
+// from dir into to: the copy has the same size and data and takes no more room than the source.
+void CopySparseFile(const std::string& dir, const std::string& to)
+{
+    const off_t size = off_t{1} << 30;
+    const std::vector<off_t> offsets = {0, (off_t{300} << 20) + 5, size - (off_t{1} << 20)};
+    const std::string piece = PatternBytes(10000, 3);
+    {
+        const ferrix::TFileDescriptor file(::open((dir + "/sparse").c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644));
+        ASSERT_TRUE(file.Valid());
+        for (const off_t offset : offsets)
+            ASSERT_EQ(::pwrite(file.Get(), piece.data(), piece.size(), offset), static_cast<ssize_t>(piece.size()));
+        ASSERT_EQ(::ftruncate(file.Get(), size), 0);
+    }
+    ASSERT_TRUE(CopyFile(dir + "/sparse", to + "/sparse", false)) << strerror(errno);
+
+    struct stat source{}, copy{};
+    ASSERT_EQ(::stat((dir + "/sparse").c_str(), &source), 0);
+    ASSERT_EQ(::stat((to + "/sparse").c_str(), &copy), 0);
+    EXPECT_EQ(copy.st_size, size);
+    EXPECT_LE(copy.st_blocks, source.st_blocks + 64);
+    const ferrix::TFileDescriptor file(::open((to + "/sparse").c_str(), O_RDONLY));
+    std::string read(piece.size(), '\0');
+    for (const off_t offset : offsets) {
+        ASSERT_EQ(::pread(file.Get(), read.data(), read.size(), offset), static_cast<ssize_t>(read.size()));
+        EXPECT_TRUE(read == piece) << offset;
+    }
 }
 
 }  // namespace
@@ -142,4 +173,19 @@ TEST(CopyFile, WorksWhereTheFileSystemHasNoUnnamedFiles)
     }
     EXPECT_EQ(error, EFBIG);
     EXPECT_EQ(NamesIn(to), (std::vector<std::string>{"big.bin", "new.bin"}));
+}
+
+// The holes of a sparse file stay holes, on the test's file system and from a tmpfs (through the
+// buffer).
+TEST(CopyFile, KeepsTheHolesOfASparseFile)
+{
+    TempDir dir;
+    fs::create_directories(dir / "to");
+    CopySparseFile(dir.Path(), dir / "to");
+
+    char pattern[] = "/dev/shm/copyfile-XXXXXX";
+    if (mkdtemp(pattern) == nullptr)
+        return;
+    const std::unique_ptr<char, void (*)(char*)> removed(pattern, [](char* path) { fs::remove_all(path); });
+    CopySparseFile(pattern, dir.Path());
 }

@@ -439,6 +439,7 @@ protected:
     {
         Svc->StartServiceThread(Host);
         ASSERT_TRUE(WaitFor([this] { return Host.Count(csRunning) > 0; }));
+        ASSERT_TRUE(FirstCheckScheduled(*Svc));
         Clock.Advance(Span(0, 0, 6));
     }
     std::vector<std::string> Log() const { return LogMessages(Dir / "ferrix.log"); }

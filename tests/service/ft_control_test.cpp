@@ -281,6 +281,18 @@ TEST_F(EndpointTest, FailedSettingsWriteKeepsTheOldFileAndAnswersStatus2)
     EXPECT_EQ(Updated, 0);
 }
 
+// Without the owner write bit the file stays, as any failed write; root could open it all the same.
+TEST_F(EndpointTest, ReadOnlySettingsFileIsLeftAsItIs)
+{
+    WriteTextFile(ConfigPath, "old settings");
+    ASSERT_EQ(::chmod(ConfigPath.c_str(), 0444), 0);
+    auto control = StartControl("TrSvc2Control", ConfigPath);
+    const std::string answer = CallPipe("TrSvc2Control", PipeMessage("REQSETCONFIG", 3, "new")).Answer;
+    EXPECT_EQ(answer, AnswerHeader("ANSSETCONFIG", 2, 0));
+    EXPECT_EQ(ReadTextFile(ConfigPath), "old settings");
+    EXPECT_EQ(Updated, 0);
+}
+
 TEST_F(EndpointTest, SettingsPipeAdmitsOnlyItsOwnUserAndRoot)
 {
     if (::geteuid() != 0)

@@ -58,8 +58,12 @@ protected:
         Service->StartServiceThread(Host);
         ASSERT_TRUE(WaitFor([this] { return Host.Count(csRunning) > 0; }));
     }
-    // The first check is due 5 seconds after the start.
-    void MakeCheckDue() { Clock.Advance(Span(0, 0, 6)); }
+    // The first check is due 5 seconds after it was scheduled.
+    void MakeCheckDue()
+    {
+        ASSERT_TRUE(FirstCheckScheduled(*Service));
+        Clock.Advance(Span(0, 0, 6));
+    }
     bool LogHas(const std::string& message) const
     {
         return CountOf(LogMessages(Service->LogFileName), message) > 0;

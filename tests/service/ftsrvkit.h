@@ -36,6 +36,13 @@ inline TServiceStatusInfo StatusOf(TBaseFtrackerService& service)
     return info;
 }
 
+// Whether the service thread has scheduled its first check. It reports running before it reads the
+// clock for that, so a test that moves the clock must wait for this first.
+inline bool FirstCheckScheduled(TBaseFtrackerService& service)
+{
+    return WaitFor([&service] { return StatusOf(service).NextCheckTime.wYear != 0; });
+}
+
 // Local time as the test sets it; safe from any thread.
 class TTestClock {
 public:
