@@ -204,13 +204,13 @@ TEST_F(TransportService, CopyLocalFileReplacesTheTargetWhole)
     SetFileTime(source, 1700000000, 250);
     WriteTextFile(target + "/name.txt", "older and longer content");
 
-    Svc.CopyLocalFile(source, target, "name.txt");
+    Svc.CopyLocalFile(Svc.OpenSourceFile(source, false), target, "name.txt");
     EXPECT_EQ(ReadTextFile(target + "/name.txt"), "fresh content");
     EXPECT_EQ(fs::last_write_time(target + "/name.txt"), fs::last_write_time(source));
     EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator()), 1);
 
     try {
-        Svc.CopyLocalFile(Dir / "missing.txt", target, "name.txt");
+        Svc.CopyLocalFile(Svc.OpenSourceFile(Dir / "missing.txt", false), target, "name.txt");
         ADD_FAILURE() << "no error";
     } catch (const EOSError& e) {
         EXPECT_EQ(e.ErrorCode, ENOENT);
@@ -234,7 +234,7 @@ TEST_F(TransportService, CopyLocalFileFailingMidwayLeavesNoTornFile)
         const TFileSizeLimit limit(64 * 1024);
         for (const char* name : {"big.txt", "new.txt"}) {
             try {
-                Svc.CopyLocalFile(source, target, name);
+                Svc.CopyLocalFile(Svc.OpenSourceFile(source, false), target, name);
             } catch (const EOSError& e) {
                 messages.push_back(e.what());
             }
