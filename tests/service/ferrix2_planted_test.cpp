@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "ferrixrun.h"
+#include "platform/files/findfile.h"
+#include "testuser.h"
 
 namespace fs = std::filesystem;
 
@@ -82,6 +84,48 @@ TEST(Ferrix2Planted, LinksAreNeitherSentNorWrittenThrough)
     EXPECT_TRUE(IsRegularFile(shop + "/tr2list0.dst"));
     EXPECT_EQ(CheckedStatusLines(shop + "/caisse/tr2list0.dst"), std::vector<std::string>{"c1208.txt"});
     EXPECT_EQ(CheckedStatusLines(shop + "/tr2list0.dst"), (std::vector<std::string>{"shopinfo.arg", "t1208.arg"}));
+}
+
+// A local user who may write the shop puts links to a root-only directory in the place of caisse
+// and comptage: neither counts as a data directory, each is logged, nothing behind them is sent or
+// renamed, and no status file lands there.
+TEST(Ferrix2Planted, LinksInPlaceOfDataDirectoriesCountAsMissing)
+{
+    const TTestUser user("lnk");
+    Ferrix2Run run(FERRIX2_PROGRAM);
+    const std::string shop = run.Path("data/Shop12");
+    MakeDemoShop(shop);
+    fs::remove_all(shop + "/caisse");
+    fs::remove_all(shop + "/comptage");
+    const std::string vault = run.Path("vault");
+    fs::create_directories(vault);
+    for (const char* name : {"c9999.txt", "Keep.COR", "keep.scb"})
+        WriteTextFile(vault + "/" + name, name);
+    ASSERT_EQ(chmod(vault.c_str(), 0700), 0);
+    ASSERT_EQ(chown(shop.c_str(), user.Uid(), user.Gid()), 0);
+    {
+        const ferrix::TFileDescriptor shopDir = ferrix::OpenDirectory(shop, false);
+        const TThreadFsIdentity asUser(user.Uid(), user.Gid());
+        for (const char* name : {"caisse", "comptage"})
+            ASSERT_EQ(symlinkat(vault.c_str(), shopDir.Get(), name), 0) << name;
+    }
+
+    const std::string destination = run.Path("dest0");
+    Ferrix2Settings settings;
+    settings.TrackDirectory = shop;
+    settings.Destination0 = destination;
+    run.WriteIni(Ferrix2Ini(settings));
+    run.Start();
+    ASSERT_TRUE(run.WaitForLog("processed 5 files OK, 0 files bad, elapsed ")) << run.Log();
+    EXPECT_EQ(run.Stop(), 0);
+
+    for (const char* name : {"caisse", "comptage"})
+        EXPECT_GE(run.CountLog("Data directory is a symbolic link, skipped: " + shop + "/" + name), 1) << run.Log();
+    EXPECT_EQ(FilesUnder(destination), (std::vector<std::string>{"central/Shop12/t1208.arg", "central/filters/f1.fif",
+                                                                 "central/footfall/ff1208.txt", "central/messages/m1.msg",
+                                                                 "central/shopinfo.arg"}));
+    EXPECT_EQ(FilesUnder(vault), (std::vector<std::string>{"Keep.COR", "c9999.txt", "keep.scb"}));
+    EXPECT_EQ(ReadTextFile(vault + "/keep.scb"), "keep.scb");
 }
 
 // Names with a TAB or a line break are not sent to either destination and never reach a status
