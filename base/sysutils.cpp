@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
+#include <climits>
 #include <ctime>
+#include <cwchar>
+#include <cwctype>
 #include <vector>
 
 namespace {
@@ -214,6 +217,33 @@ std::string LowerCase(const std::string& s)
     return r;
 }
 
+std::string AnsiLowerCase(const std::string& s)
+{
+    std::string r;
+    r.reserve(s.size());
+    std::mbstate_t in{};
+    size_t i = 0;
+    while (i < s.size()) {
+        wchar_t wc = 0;
+        const size_t n = std::mbrtowc(&wc, s.data() + i, s.size() - i, &in);
+        if (n == 0 || n > s.size() - i) {
+            // A NUL, or a byte that starts no character here: kept, and the next byte begins anew.
+            r += s[i++];
+            in = std::mbstate_t{};
+            continue;
+        }
+        char out[MB_LEN_MAX];
+        std::mbstate_t state{};
+        const size_t m = std::wcrtomb(out, static_cast<wchar_t>(std::towlower(static_cast<wint_t>(wc))), &state);
+        if (m == static_cast<size_t>(-1))
+            r.append(s, i, n);
+        else
+            r.append(out, m);
+        i += n;
+    }
+    return r;
+}
+
 bool SameText(const std::string& a, const std::string& b)
 {
     return a.size() == b.size() && CompareText(a, b) == 0;
@@ -329,4 +359,24 @@ std::string ChangeFileExt(const std::string& path, const std::string& ext)
     if (pos == std::string::npos || path[pos] != '.')
         return path + ext;
     return path.substr(0, pos) + ext;
+}
+
+std::string ferrix::VisibleText(const std::string& text)
+{
+    std::string result;
+    result.reserve(text.size());
+    for (const char c : text) {
+        const auto code = static_cast<unsigned char>(c);
+        if (c == '\t')
+            result += "\\t";
+        else if (c == '\r')
+            result += "\\r";
+        else if (c == '\n')
+            result += "\\n";
+        else if (code < ' ' || code == 0x7F)
+            result += Format("\\x%02X", code);
+        else
+            result += c;
+    }
+    return result;
 }

@@ -87,6 +87,9 @@ std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // The case helpers change only the letters a to z, whatever the locale.
 std::string UpperCase(const std::string& s);
 std::string LowerCase(const std::string& s);
+// Lower case by the process's locale (LC_CTYPE), one character at a time; bytes that are no
+// character of the locale's encoding stay as they are.
+std::string AnsiLowerCase(const std::string& s);
 bool SameText(const std::string& a, const std::string& b);
 int CompareText(const std::string& a, const std::string& b);
 // An optional sign, then decimal digits or hexadecimal digits after "$", "x" or "0x" (x of
@@ -103,3 +106,9 @@ std::string ExtractFilePath(const std::string& path);  // with the trailing deli
 std::string ExtractFileDir(const std::string& path);
 std::string ExtractFileExt(const std::string& path);   // with the dot
 std::string ChangeFileExt(const std::string& path, const std::string& ext);
+
+namespace ferrix {
+// The text with its control characters (bytes below 0x20 and 0x7F) written as \t, \r, \n or
+// \xNN, so that a name from outside stays one plain line in a log.
+std::string VisibleText(const std::string& text);
+}  // namespace ferrix

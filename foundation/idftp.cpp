@@ -11,9 +11,11 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <optional>
 #include <sstream>
 #include <sys/socket.h>
+#include <unistd.h>
 
 using Poco::Timespan;
 using Poco::Net::FTPClientSession;
@@ -286,14 +288,18 @@ void TIdFTP::MakeDir(const std::string& path)
 
 void TIdFTP::Put(const std::string& sourceFile, const std::string& destFile)
 {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(sourceFile.c_str(), "rb"), &std::fclose);
-    if (!file) {
+    const ferrix::TFileDescriptor file(::open(sourceFile.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.Valid()) {
         const int error = errno;
         throw EInOutError("Can't open " + sourceFile + ": " + std::strerror(error), error);
     }
-    std::setvbuf(file.get(), nullptr, _IONBF, 0);  // read in large blocks of our own
+    Put(file, sourceFile, destFile);
+}
+
+void TIdFTP::Put(const ferrix::TFileDescriptor& source, const std::string& sourceFile, const std::string& destFile)
+{
     // The first block is read before STOR: a file that cannot be read sends nothing.
-    std::size_t got = ReadBlock(file.get(), sourceFile);
+    std::size_t got = ReadBlock(source.Get(), sourceFile);
     try {
         TSession& session = ActiveSession();
         if (session.getPassive() != Passive)
@@ -304,7 +310,7 @@ void TIdFTP::Put(const std::string& sourceFile, const std::string& destFile)
             SendAll(data, CopyBuffer.data(), got);
             if (got < CopyBuffer.size())
                 break;
-            got = ReadBlock(file.get(), sourceFile);
+            got = ReadBlock(source.Get(), sourceFile);
         }
         session.CloseDataConnection();
         session.endUpload();
@@ -449,14 +455,22 @@ void TIdFTP::ExpectCompletion(const std::string& command, const std::string& arg
 
 // Reads the next block of the file into the copy buffer; fewer bytes than the buffer holds
 // means the end of the file.
-std::size_t TIdFTP::ReadBlock(std::FILE* file, const std::string& fileName)
+std::size_t TIdFTP::ReadBlock(int fd, const std::string& fileName)
 {
     if (CopyBuffer.empty())
         CopyBuffer.resize(CopyBufferSize);
-    const std::size_t got = std::fread(CopyBuffer.data(), 1, CopyBuffer.size(), file);
-    if (got < CopyBuffer.size() && std::ferror(file)) {
-        const int error = errno;
-        throw EInOutError("Can't read " + fileName + ": " + std::strerror(error), error);
+    std::size_t got = 0;
+    while (got < CopyBuffer.size()) {
+        const ssize_t n = ::read(fd, CopyBuffer.data() + got, CopyBuffer.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int error = errno;
+            throw EInOutError("Can't read " + fileName + ": " + std::strerror(error), error);
+        }
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
     }
     return got;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/sysutils.h"
+#include "platform/files/filedescriptor.h"
 
 // Proxy logon kinds. The value is the one the settings file's ProxyType holds (0 to 6); any
 // other value logs on as fpcmNone.
@@ -73,6 +74,10 @@ public:
     void ChangeDir(const std::string& path);                          // CWD
     void MakeDir(const std::string& path);                            // MKD
     void Put(const std::string& sourceFile, const std::string& destFile);  // STOR, replacing
+    // STOR, replacing, of a file opened for reading, from its offset to its end; sourceFile names
+    // it in the messages. Raises EInOutError when it cannot be read (nothing is sent when the first
+    // read fails), EIdFTPError when the store fails.
+    void Put(const ferrix::TFileDescriptor& source, const std::string& sourceFile, const std::string& destFile);
     void Delete(const std::string& fileName);                         // DELE
     void Abort();                                                     // ABOR
     void Quit();  // QUIT and close; closes also when the QUIT fails (and then raises)
@@ -87,7 +92,7 @@ private:
     void SendSiteCommand(const std::string& command);
     int SendCommand(const std::string& command, const std::string& arg, std::string& reply);
     void ExpectCompletion(const std::string& command, const std::string& arg);
-    std::size_t ReadBlock(std::FILE* file, const std::string& fileName);
+    std::size_t ReadBlock(int fd, const std::string& fileName);
     TSession& ActiveSession();
     std::string SiteName() const;
     std::string ConnectionName() const;

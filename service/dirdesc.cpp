@@ -137,11 +137,20 @@ char* PutDateTime(char* p, const TDateTimeParts& t, char dateSeparator, char tim
     return PutDigits(p, static_cast<unsigned>(t.Second), 2);
 }
 
+// The data directory without "\" and without one trailing delimiter.
+std::string TrimmedDirPath(const std::string& dirPath)
+{
+    std::string path = ferrix::LocalPath(dirPath);
+    if (!path.empty() && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
 // The whole file, or what was read before an error, cut back to its last whole line; false when
 // there is no status file. A link in its place is not the list's status file.
-bool ReadWholeFile(const std::string& path, std::string& text)
+bool ReadWholeFile(int dirFd, const std::string& name, std::string& text)
 {
-    if (ferrix::ReadFileContent(path, text, false))
+    if (ferrix::ReadFileContentAt(dirFd, name, text, false))
         return true;
     const size_t lastLine = text.rfind('\n');
     text.resize(lastLine == std::string::npos ? 0 : lastLine + 1);
@@ -183,9 +192,7 @@ int TDirectoryItems::IndexOf(std::string_view name, int hint) const
 
 bool StatusLineHolds(std::string_view name)
 {
-    if (name.empty() || static_cast<unsigned char>(name.front()) <= ' ')
-        return false;
-    return name.find_first_of("\t\r\n") == std::string_view::npos;
+    return !name.empty() && name.find_first_of("\t\r\n") == std::string_view::npos;
 }
 
 void ReadStatusText(TDirectoryItems& items, std::string_view text, int baseBias)
@@ -258,14 +265,21 @@ std::string WriteStatusText(const std::string& dirPath, const std::string& exten
 
 TDirectoryList::TDirectoryList(const std::string& dirPath, const std::string& extension, const std::string& entryText,
                                const std::string& statusFileName)
-    : FDirPath(ferrix::LocalPath(dirPath)),
+    : TDirectoryList(ferrix::OpenDirectory(TrimmedDirPath(dirPath), true), dirPath, extension, entryText,
+                     statusFileName)
+{
+}
+
+TDirectoryList::TDirectoryList(ferrix::TFileDescriptor directory, const std::string& dirPath,
+                               const std::string& extension, const std::string& entryText,
+                               const std::string& statusFileName)
+    : FDirectory(std::move(directory)),
+      FDirPath(TrimmedDirPath(dirPath)),
       FExtension(extension),
       FEntryText(entryText),
       FStatusFileName(statusFileName.empty() ? DefaultStatusFileName : statusFileName)
 {
-    if (!FDirPath.empty() && FDirPath.back() == '/')
-        FDirPath.pop_back();
-    if (!DirectoryExists(FDirPath))
+    if (!FDirectory.Valid())
         throw Exception("Directory does not exist\"" + FDirPath + "\"");
     Scan();
     ReadStatusFile();
@@ -274,7 +288,7 @@ TDirectoryList::TDirectoryList(const std::string& dirPath, const std::string& ex
 void TDirectoryList::Scan()
 {
     FBaseBias = ferrix::GetTimeZoneBaseBias();
-    std::vector<TSearchRec> entries = ferrix::FindFiles(FDirPath, FExtension);
+    std::vector<TSearchRec> entries = ferrix::FindFilesAt(FDirectory.Get(), FExtension);
     FItems.Reserve(entries.size());
     for (TSearchRec& entry : entries) {
         if ((entry.Attr & (faHidden | faSysFile | faDirectory)) != 0)
@@ -287,7 +301,12 @@ void TDirectoryList::Scan()
         }
         TFileStatus status;
         status.Size = static_cast<uint32_t>(entry.Size);
-        status.LastWrite = FileTimeToDateTime(entry.Time);
+        try {
+            status.LastWrite = FileTimeToDateTime(entry.Time);
+        } catch (const EConvertError&) {
+            FBadNames.push_back(std::move(entry.Name));
+            continue;
+        }
         status.Changed = true;
         FItems.Add(std::move(entry.Name), status);
     }
@@ -296,15 +315,15 @@ void TDirectoryList::Scan()
 
 void TDirectoryList::ReadStatusFile()
 {
-    const std::string path = FDirPath + "/" + FStatusFileName;
     std::string text;
-    if (!ReadWholeFile(path, text))
+    if (!ReadWholeFile(FDirectory.Get(), FStatusFileName, text))
         return;
     ReadStatusText(FItems, text, FBaseBias);
 }
 
 void TDirectoryList::ProcessChanged(const TFileHandler& handler)
 {
+    FBadCount += static_cast<int>(FBadNames.size());
     bool continueFlag = true;
     for (int i = FItems.Count() - 1; i >= 0; --i) {
         TDirectoryItems::TItem& item = FItems[i];
@@ -334,8 +353,8 @@ void TDirectoryList::SaveStatusFile()
     const int bias = ferrix::GetTimeZoneBaseBias();
     const std::string path = IncludeTrailingPathDelimiter(FDirPath) + FStatusFileName;
     // A link in the status file's place is not followed: the status file takes its place.
-    if (ferrix::IsSymbolicLink(path))
-        DeleteFile(path);
+    if (ferrix::IsSymbolicLinkAt(FDirectory.Get(), FStatusFileName))
+        ferrix::DeleteFileAt(FDirectory.Get(), FStatusFileName);
     // Each file is recorded with the size and time the scan listed, the version that was
     // compared and handed over; a later rewrite is then found changed in the next pass.
     const std::string text = WriteStatusText(FDirPath, FExtension, FItems, Now(), bias);
@@ -345,6 +364,6 @@ void TDirectoryList::SaveStatusFile()
     ferrix::TReplaceOptions options;
     options.AddedModeBits = S_IWUSR;
     options.Durable = false;
-    if (!ferrix::ReplaceFileContent(path, text.data(), text.size(), options))
+    if (!ferrix::ReplaceFileContentAt(FDirectory.Get(), FStatusFileName, text.data(), text.size(), options))
         RaiseWriteError(path, errno);
 }

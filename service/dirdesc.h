@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/sysutils.h"
+#include "platform/files/filedescriptor.h"
 
 struct TFileStatus {
     uint32_t Size = 0;        // low 32 bits of the size in bytes
@@ -44,9 +45,9 @@ private:
     std::vector<TItem> FItems;
 };
 
-// Whether a status line holds the name exactly, so that reading it back finds this name and no
-// other: no TAB, CR or LF in it, and no blank or control character in front (the reader trims the
-// line). A name beginning with "#" is held but read as a comment: that file is sent in every pass.
+// Whether a status line can hold the name without forging fields or lines: no TAB, CR or LF in it.
+// A name beginning with "#", a blank or a control character is held but does not read back as
+// itself (the reader trims the line and skips comments): that file is sent in every pass.
 bool StatusLineHolds(std::string_view name);
 
 // Applies the text of a status file to sorted items: each line naming a listed file sets its
@@ -65,17 +66,24 @@ public:
     // Raises Exception when the directory does not exist.
     TDirectoryList(const std::string& dirPath, const std::string& extension, const std::string& entryText,
                    const std::string& statusFileName);
+    // The same for the directory open as directory, which dirPath names: the listing, the status
+    // file and the files handed over are reached through it, never through a link. Raises
+    // Exception, naming dirPath, when directory is not valid.
+    TDirectoryList(ferrix::TFileDescriptor directory, const std::string& dirPath, const std::string& extension,
+                   const std::string& entryText, const std::string& statusFileName);
     virtual ~TDirectoryList() = default;
     TDirectoryList(const TDirectoryList&) = delete;
     TDirectoryList& operator=(const TDirectoryList&) = delete;
 
-    // Hands each changed file to the handler, last name first, and counts the results. Never raises.
+    // Hands each changed file to the handler, last name first, and counts the results; the
+    // BadNames count as not sent. Never raises.
     void ProcessChanged(const TFileHandler& handler);
     // Replaces the status file as a whole; never through a link. Raises EInOutError, its text
     // naming the file, when the file cannot be written.
     void SaveStatusFile();
 
     const std::string& DirPath() const { return FDirPath; }
+    const ferrix::TFileDescriptor& Directory() const { return FDirectory; }
     const std::string& Extension() const { return FExtension; }
     const std::string& EntryText() const { return FEntryText; }
     const std::string& StatusFileName() const { return FStatusFileName; }
@@ -85,17 +93,22 @@ public:
     // Names of the mask left out because a status line cannot hold them exactly (see
     // StatusLineHolds): they are never handed over and never recorded.
     const std::vector<std::string>& SkippedNames() const { return FSkippedNames; }
+    // Names of the mask whose time stamp no date holds (before 1601 or after 9999): never handed
+    // over, never recorded, and counted as not sent.
+    const std::vector<std::string>& BadNames() const { return FBadNames; }
 
 private:
     void Scan();
     void ReadStatusFile();
 
+    ferrix::TFileDescriptor FDirectory;
     std::string FDirPath;
     std::string FExtension;
     std::string FEntryText;
     std::string FStatusFileName;
     TDirectoryItems FItems;
     std::vector<std::string> FSkippedNames;
+    std::vector<std::string> FBadNames;
     int FOKCount = 0;
     int FBadCount = 0;
     int FBaseBias = 0;

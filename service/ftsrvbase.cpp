@@ -11,6 +11,7 @@
 #include "foundation/ftconfigbase.h"
 #include "foundation/sds.h"
 #include "foundation/verinfo.h"
+#include "platform/files/filecontent.h"
 #include "platform/files/findfile.h"
 #include "platform/time/timezone.h"
 #include "service/dirdesc.h"
@@ -79,27 +80,6 @@ void CopyText(char* field, size_t size, const std::string& text)
             --length;
     std::memcpy(field, text.data(), length);
     std::memset(field + length, 0, size - length);
-}
-
-// The text with its control characters written as \t, \r, \n or \xNN.
-std::string VisibleText(const std::string& text)
-{
-    std::string result;
-    result.reserve(text.size());
-    for (const char c : text) {
-        const auto code = static_cast<unsigned char>(c);
-        if (c == '\t')
-            result += "\\t";
-        else if (c == '\r')
-            result += "\\r";
-        else if (c == '\n')
-            result += "\\n";
-        else if (code < ' ' || code == 0x7F)
-            result += Format("\\x%02X", code);
-        else
-            result += c;
-    }
-    return result;
 }
 
 }  // namespace
@@ -558,12 +538,16 @@ void TBaseFtrackerService::ProcessChains()
             ReportEvent(3, e.what());
         }
     }
+    CloseTrackedDirectory();
     ReportSkippedFiles();
     TrimLogFile();
 }
 
 void TBaseFtrackerService::ProcessChain(const std::string& directory, TDateTime passStart)
 {
+    // Opened anew for each chain, so that every pass reads the directory the path names then.
+    CloseTrackedDirectory();
+    TrackedDirectory(directory);
     Entries.clear();
     SplitChain(directory, Entries);
     for (size_t d = 0; d < StatusFiles.size(); ++d) {
@@ -603,10 +587,15 @@ void TBaseFtrackerService::ProcessEntries(size_t destination, TDateTime passStar
         const std::string statusFileName = GetStatusFileName(StatusFiles[destination], -1);
         const TDateTime entryStart = Clock();
 
-        TDirectoryList list(directory, extension, entry, statusFileName);
+        TDirectoryList list(OpenEntryDirectory(directory), directory, extension, entry, statusFileName);
         for (const std::string& name : list.SkippedNames())
             SkippedFiles.insert(list.DirPath() + "/" + name);
+        for (const std::string& name : list.BadNames())
+            ReportEvent(3, "File not sent, its time stamp is out of range: " +
+                               ferrix::VisibleText(list.DirPath() + "/" + name));
+        CurrentList = &list;
         list.ProcessChanged(handler);
+        CurrentList = nullptr;
         // What was sent is counted also when the status file cannot be written; the error
         // then ends the destination.
         std::exception_ptr saveError;
@@ -671,13 +660,46 @@ void TBaseFtrackerService::ReportSkippedFiles()
         }
         if (!names.empty())
             names += ", ";
-        names += '"' + VisibleText(path) + '"';
+        names += '"' + ferrix::VisibleText(path) + '"';
     }
-    ReportEvent(3, Format("%d files not sent: a status file cannot hold their names (TAB, line break or a "
-                          "leading blank): ",
+    ReportEvent(3, Format("%d files not sent: a status file cannot hold their names (TAB or line break): ",
                           static_cast<int>(SkippedFiles.size())) +
                        names);
     SkippedFiles.clear();
+}
+
+void TBaseFtrackerService::CloseTrackedDirectory()
+{
+    TrackedPath.clear();
+    TrackedFd = ferrix::TFileDescriptor(-1);
+}
+
+const ferrix::TFileDescriptor& TBaseFtrackerService::TrackedDirectory(const std::string& directory)
+{
+    const std::string path = ExcludeTrailingPathDelimiter(ferrix::LocalPath(directory));
+    if (TrackedPath.empty() || path != TrackedPath) {
+        TrackedFd = ferrix::OpenDirectory(path, true);
+        TrackedPath = path;
+    }
+    return TrackedFd;
+}
+
+ferrix::TFileDescriptor TBaseFtrackerService::OpenEntryDirectory(const std::string& directory)
+{
+    const std::string path = ExcludeTrailingPathDelimiter(ferrix::LocalPath(directory));
+    if (!TrackedPath.empty() && path == TrackedPath)
+        return ferrix::DuplicateDescriptor(TrackedFd);
+    if (!TrackedPath.empty() && ExtractFileDir(path) == TrackedPath)
+        return ferrix::OpenDirectoryAt(TrackedFd.Get(), ExtractFileName(path));
+    return ferrix::OpenDirectory(path, false);
+}
+
+ferrix::TFileDescriptor TBaseFtrackerService::OpenHandedFile(const std::string& path) const
+{
+    struct stat st {};
+    if (CurrentList != nullptr && ExtractFileDir(path) == CurrentList->DirPath())
+        return ferrix::OpenRegularFileAt(CurrentList->Directory().Get(), ExtractFileName(path), false, st);
+    return ferrix::OpenRegularFile(path, false, st);
 }
 
 // ---- helpers

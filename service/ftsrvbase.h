@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "base/sysutils.h"
+#include "platform/files/filedescriptor.h"
 #include "platform/service/service.h"
 
 class TBaseFtConfig;
+class TDirectoryList;
 class TFtrackerSrvInfo;
 class TFtrackerSrvControl;
 class TVersionInfo;
@@ -78,6 +80,18 @@ public:
     void ConfigUpdated();                     // OnConfigUpdated of ControlServer
     void ProcessChains();                     // one check pass
 
+    // The tracked directory, opened once per chain of a pass (its own path may be a link); not
+    // valid when it cannot be opened.
+    const ferrix::TFileDescriptor& TrackedDirectory(const std::string& directory);
+    // The directory of an entry: the tracked directory itself, or a directory in it opened without
+    // following a link; another path is opened as it stands, a link as its last component refused.
+    // Not valid, with errno set, on failure.
+    ferrix::TFileDescriptor OpenEntryDirectory(const std::string& directory);
+    // Opens a file handed over by the pass for reading, relative to its list's directory; outside a
+    // pass by its path. Never through a link as the file's name, never blocking on a fifo: not
+    // valid, with errno set, for anything but a regular file.
+    ferrix::TFileDescriptor OpenHandedFile(const std::string& path) const;
+
 private:
     std::unique_ptr<std::mutex> StateLock;  // exists from the start event to the end of the stop
 
@@ -109,6 +123,7 @@ private:
     void ProcessEntries(size_t destination, TDateTime passStart);
     void FinishDestination();
     void ReportSkippedFiles();
+    void CloseTrackedDirectory();
     void RunStopSteps(bool shutdown);
     void RunDeferredStop();
     void ReleasePipeServers();
@@ -121,4 +136,7 @@ private:
     bool LogTargetSet = false;
     // Files of this pass whose names a status file cannot hold, reported once at its end.
     std::set<std::string> SkippedFiles;
+    std::string TrackedPath;  // the tracked directory of the chain in hand, when open
+    ferrix::TFileDescriptor TrackedFd{-1};
+    const TDirectoryList* CurrentList = nullptr;  // the list whose files are being handed over
 };

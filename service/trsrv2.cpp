@@ -11,6 +11,7 @@
 #include "foundation/trcnst.h"
 #include "foundation/trconfig.h"
 #include "platform/files/copyfile.h"
+#include "platform/files/filedescriptor.h"
 #include "platform/files/findfile.h"
 #include "platform/files/newfile.h"
 
@@ -53,6 +54,16 @@ std::string HoldingDirectoryName(const std::string& path)
     while (!dir.empty() && dir.back() == LocalDelimiter)
         dir.pop_back();
     return ExtractFileName(dir);
+}
+
+// Whether FTP may send a file of this name: no "\" (many servers read it as a path delimiter)
+// and no control character.
+bool FtpNameAllowed(const std::string& name)
+{
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        const auto code = static_cast<unsigned char>(c);
+        return c == '\\' || code < ' ' || code == 0x7F;
+    });
 }
 
 }  // namespace
@@ -151,30 +162,41 @@ void TTransportSvc2::SplitChain(const std::string& directory, std::vector<std::s
     if (TrConfig().DestinationDirectory.empty())
         return;
     list.push_back(directory + ";arg");
+    // Looked up as themselves: a link in the place of a data directory counts as none.
+    const ferrix::TFileDescriptor& tracked = TrackedDirectory(directory);
     for (const TDataDirectory& data : DataDirectories) {
         const std::string path = directory + LocalDelimiter + data.Name;
-        if (DirectoryExists(path))
+        TSearchRec rec;
+        if (ferrix::FindFileAt(tracked.Get(), data.Name, rec) && (rec.Attr & faDirectory) != 0)
             list.push_back(path + ";" + data.Extension);
+        else if (ferrix::IsSymbolicLinkAt(tracked.Get(), data.Name))
+            ReportEvent(3, "Data directory is a symbolic link, skipped: " + ferrix::VisibleText(path));
     }
     // Before the pass reads any entry, so the renamed files go out in this pass.
     RenameCorToScb(directory + LocalDelimiter + ComptageDirectory);
 }
 
+// Every name is taken relative to the directory, opened without following a link, so a link in
+// the place of the directory or of a file is never gone through.
 void TTransportSvc2::RenameCorToScb(const std::string& directory)
 {
-    for (const TSearchRec& rec : ferrix::FindFiles(directory, "cor")) {
+    const ferrix::TFileDescriptor dir = OpenEntryDirectory(directory);
+    if (!dir.Valid())
+        return;
+    for (const TSearchRec& rec : ferrix::FindFilesAt(dir.Get(), "cor")) {
         if ((rec.Attr & (faDirectory | faHidden | faSysFile)) != 0)
             continue;
-        const std::string newName = LowerCase(ChangeFileExt(rec.Name, ".scb"));
-        const std::string target = directory + LocalDelimiter + newName;
+        const std::string newName = AnsiLowerCase(ChangeFileExt(rec.Name, ".scb"));
         // A read-only file is not deleted: the counting file keeps its name until the old one may
         // be replaced, and a later pass renames it.
-        const int attributes = GetFileAttributes(target);
-        if (attributes != -1 && (attributes & faReadOnly) != 0)
-            continue;
-        if (FileExists(target))
-            DeleteFile(target);
-        RenameFile(directory + LocalDelimiter + rec.Name, target);
+        TSearchRec target;
+        if (ferrix::FindFileAt(dir.Get(), newName, target)) {
+            if ((target.Attr & faReadOnly) != 0)
+                continue;
+            if ((target.Attr & (faDirectory | faSysFile)) == 0)
+                ferrix::DeleteFileAt(dir.Get(), newName);
+        }
+        ferrix::RenameFileAt(dir.Get(), rec.Name, newName);
     }
 }
 
@@ -239,6 +261,9 @@ bool TTransportSvc2::TransferFile(const std::string& path, const std::string& /*
     try {
         TransferActive = true;
         try {
+            if (ftp && !FtpNameAllowed(name))
+                throw Exception("not sent by FTP: the name holds \"\\\" or a control character");
+            const ferrix::TFileDescriptor file = OpenSourceFile(path, ftp);
             EnsureConnected();
             if (remoteDir != CurrentRemoteDir) {
                 if (ftp)
@@ -248,9 +273,9 @@ bool TTransportSvc2::TransferFile(const std::string& path, const std::string& /*
                 CurrentRemoteDir = remoteDir;
             }
             if (ftp)
-                FtpPutFile(path, "/" + remoteDir, name);
+                FtpPutFile(file, path, "/" + remoteDir, name);
             else
-                CopyLocalFile(path, ferrix::LocalPath(destination + LocalDelimiter + remoteDir), name);
+                CopyLocalFile(file, ferrix::LocalPath(destination + LocalDelimiter + remoteDir), name);
         } catch (...) {
             TransferActive = false;
             SetLastFile(path, false, 2);
@@ -259,7 +284,9 @@ bool TTransportSvc2::TransferFile(const std::string& path, const std::string& /*
         TransferActive = false;
         SetLastFile(path, true, 2);
     } catch (const std::exception& e) {
-        ReportEvent(3, Format("Failed to copy %s to %s", name.c_str(), remoteDir.c_str()) + " : " + e.what());
+        ReportEvent(3, Format("Failed to copy %s to %s", ferrix::VisibleText(name).c_str(),
+                              ferrix::VisibleText(remoteDir).c_str()) +
+                           " : " + e.what());
         throw;
     }
     ServiceThread().ProcessRequests(false);
@@ -293,24 +320,39 @@ void TTransportSvc2::ForceFtpDirectory(const std::string& path)
     FtpWorkingDir = path;  // FtpForceDir leaves the connection there
 }
 
+// The one open of a file to send. A link, a fifo or anything else but a regular file is refused;
+// the text is the one of the transport's own open.
+ferrix::TFileDescriptor TTransportSvc2::OpenSourceFile(const std::string& path, bool ftp) const
+{
+    ferrix::TFileDescriptor file = OpenHandedFile(path);
+    if (file.Valid())
+        return file;
+    const int code = errno;
+    if (ftp)
+        throw EInOutError("Can't open " + path + ": " + SysErrorMessage(code), code);
+    RaiseOSError(code);
+}
+
 // A copy that fails or is cut off midway leaves the previous file in place, never a torn one. A
 // read-only target is refused, as the copy with overwrite this stands for refuses it.
-void TTransportSvc2::CopyLocalFile(const std::string& source, const std::string& directory, const std::string& name)
+void TTransportSvc2::CopyLocalFile(const ferrix::TFileDescriptor& source, const std::string& directory,
+                                   const std::string& name)
 {
-    if (!CopyFile(source, directory + LocalDelimiter + name, false))
+    if (!ferrix::CopyFileFrom(source, directory + LocalDelimiter + name, false))
         RaiseOSError(errno);
 }
 
 // The working directory is changed only when the connection is elsewhere: once per directory and
 // connection, not once per file.
-void TTransportSvc2::FtpPutFile(const std::string& source, const std::string& directory, const std::string& name)
+void TTransportSvc2::FtpPutFile(const ferrix::TFileDescriptor& source, const std::string& sourcePath,
+                                const std::string& directory, const std::string& name)
 {
     if (directory != FtpWorkingDir) {
         FtpWorkingDir.clear();
         IdFTP.ChangeDir(directory);
         FtpWorkingDir = directory;
     }
-    IdFTP.Put(source, name);
+    IdFTP.Put(source, sourcePath, name);
 }
 
 void TTransportSvc2::EnsureConnected()

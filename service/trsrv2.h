@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foundation/idftp.h"
+#include "platform/files/filedescriptor.h"
 #include "platform/time/tickcount.h"
 #include "service/ftsrvbase.h"
 
@@ -43,8 +44,11 @@ public:
     // ForceLocalDirectory, and once per run the removal of what interrupted copies left there.
     void PrepareLocalDirectory(const std::string& path);
     void ForceFtpDirectory(const std::string& path);
-    void CopyLocalFile(const std::string& source, const std::string& directory, const std::string& name);
-    void FtpPutFile(const std::string& source, const std::string& directory, const std::string& name);
+    // The file to send, opened once (OpenHandedFile); raises with the transport's text when refused.
+    ferrix::TFileDescriptor OpenSourceFile(const std::string& path, bool ftp) const;
+    void CopyLocalFile(const ferrix::TFileDescriptor& source, const std::string& directory, const std::string& name);
+    void FtpPutFile(const ferrix::TFileDescriptor& source, const std::string& sourcePath, const std::string& directory,
+                    const std::string& name);
     char PathDelimiter();
 
     // The directory, relative to the destination, that receives the file of a local path.

@@ -16,11 +16,11 @@ struct TTarget {
     struct stat Stat {};
 };
 
-// Whether the caller may replace the file at path: a regular file it may write (or own, where
-// options allow making it writable), or no file yet.
-bool CheckTarget(const std::string& path, const ferrix::TReplaceOptions& options, TTarget& target)
+// Whether the caller may replace the file name of dirFd: a regular file it may write (or own,
+// where options allow making it writable), or no file yet.
+bool CheckTarget(int dirFd, const std::string& name, const ferrix::TReplaceOptions& options, TTarget& target)
 {
-    if (::lstat(path.c_str(), &target.Stat) != 0)
+    if (::fstatat(dirFd, name.c_str(), &target.Stat, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT;
     target.Exists = true;
     if (!S_ISREG(target.Stat.st_mode)) {
@@ -28,7 +28,7 @@ bool CheckTarget(const std::string& path, const ferrix::TReplaceOptions& options
         return false;
     }
     // Opening the file proves the right to write the file itself, not only its directory.
-    const ferrix::TFileDescriptor file(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const ferrix::TFileDescriptor file(::openat(dirFd, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (file.Valid()) {
         if (::fstat(file.Get(), &target.Stat) != 0)
             return false;
@@ -54,7 +54,13 @@ bool FillTemporary(int fd, const TTarget& target, const ferrix::TReplaceOptions&
 
 ferrix::TFileDescriptor ferrix::OpenRegularFile(const std::string& path, bool followLinks, struct stat& st)
 {
-    TFileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW)));
+    return OpenRegularFileAt(AT_FDCWD, path, followLinks, st);
+}
+
+ferrix::TFileDescriptor ferrix::OpenRegularFileAt(int dirFd, const std::string& name, bool followLinks, struct stat& st)
+{
+    TFileDescriptor file(
+        ::openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW)));
     if (!file.Valid())
         return file;
     if (::fstat(file.Get(), &st) != 0)
@@ -68,9 +74,14 @@ ferrix::TFileDescriptor ferrix::OpenRegularFile(const std::string& path, bool fo
 
 bool ferrix::ReadFileContent(const std::string& path, std::string& content, bool followLinks)
 {
+    return ReadFileContentAt(AT_FDCWD, path, content, followLinks);
+}
+
+bool ferrix::ReadFileContentAt(int dirFd, const std::string& name, std::string& content, bool followLinks)
+{
     content.clear();
     struct stat st {};
-    const ferrix::TFileDescriptor file = ferrix::OpenRegularFile(path, followLinks, st);
+    const ferrix::TFileDescriptor file = ferrix::OpenRegularFileAt(dirFd, name, followLinks, st);
     if (!file.Valid())
         return false;
     // One byte more than the size, so that a whole file is read, and seen to end, in one call.
@@ -113,10 +124,16 @@ bool ferrix::ReadFileHead(const std::string& path, void* buffer, size_t maxSize,
 
 bool ferrix::ReplaceFileContent(const std::string& path, const void* data, size_t size, const ferrix::TReplaceOptions& options)
 {
+    return ReplaceFileContentAt(AT_FDCWD, path, data, size, options);
+}
+
+bool ferrix::ReplaceFileContentAt(int dirFd, const std::string& name, const void* data, size_t size,
+                                  const ferrix::TReplaceOptions& options)
+{
     TTarget target;
-    if (!CheckTarget(path, options, target))
+    if (!CheckTarget(dirFd, name, options, target))
         return false;
-    ferrix::TNewFile file(path, 0600);
+    ferrix::TNewFile file(dirFd, name, 0600);
     return file.Valid() && FillTemporary(file.Get(), target, options, data, size) && file.Replace();
 }
 

@@ -18,11 +18,15 @@ namespace ferrix {
 // link is refused (ELOOP). On failure the descriptor is not valid and errno is set (EISDIR for a
 // directory, EINVAL for any other kind of file); st holds the file's status otherwise.
 TFileDescriptor OpenRegularFile(const std::string& path, bool followLinks, struct stat& st);
+// OpenRegularFile of the entry name of the open directory dirFd.
+TFileDescriptor OpenRegularFileAt(int dirFd, const std::string& name, bool followLinks, struct stat& st);
 
 // The whole content of a regular file. False for a missing path, for anything that is not a
 // regular file (never blocks on a fifo) and for a read error; after a read error content holds
 // what was read before it. With followLinks false a symbolic link is refused (ELOOP).
 bool ReadFileContent(const std::string& path, std::string& content, bool followLinks = true);
+// ReadFileContent of the entry name of the open directory dirFd.
+bool ReadFileContentAt(int dirFd, const std::string& name, std::string& content, bool followLinks);
 
 // Up to maxSize bytes from the start of a regular file into buffer; count is the number read. A
 // longer file is cut at maxSize. False as ReadFileContent, count then holding what was read.
@@ -45,6 +49,9 @@ struct TReplaceOptions {
 // non-regular file (EINVAL), and an existing file the caller may not write (EACCES), even where
 // the directory would allow the rename.
 bool ReplaceFileContent(const std::string& path, const void* data, size_t size, const TReplaceOptions& options = {});
+// ReplaceFileContent of the entry name of the open directory dirFd; the new file is made there.
+bool ReplaceFileContentAt(int dirFd, const std::string& name, const void* data, size_t size,
+                          const TReplaceOptions& options = {});
 
 // Appends the line (which carries its own line break) in one write to the end of the file, so
 // that lines of several writers never interleave; creates a missing file with newFileMode.

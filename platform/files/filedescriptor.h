@@ -16,6 +16,16 @@ public:
     TFileDescriptor(const TFileDescriptor&) = delete;
     TFileDescriptor& operator=(const TFileDescriptor&) = delete;
     TFileDescriptor(TFileDescriptor&& other) noexcept : Fd(other.Fd) { other.Fd = -1; }
+    TFileDescriptor& operator=(TFileDescriptor&& other) noexcept
+    {
+        if (this != &other) {
+            if (Fd >= 0)
+                ::close(Fd);
+            Fd = other.Fd;
+            other.Fd = -1;
+        }
+        return *this;
+    }
     int Get() const { return Fd; }
     bool Valid() const { return Fd >= 0; }
     // Closes now and tells whether the close succeeded: a network file system may report a

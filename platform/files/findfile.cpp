@@ -41,8 +41,16 @@ FILETIME ferrix::TimespecToFileTime(int64_t seconds, int64_t nanoseconds)
 {
     // 1601-01-01 to 1970-01-01 in seconds; the time stamps keep milliseconds.
     constexpr int64_t EpochDifference = 11644473600LL;
+    constexpr int64_t TicksPerSecond = 10000000;
+    constexpr int64_t MaxSeconds = static_cast<int64_t>(UINT64_MAX / TicksPerSecond) - EpochDifference - 1;
     FILETIME ft;
-    ft.Ticks = static_cast<uint64_t>((seconds + EpochDifference) * 10000000LL + (nanoseconds / 1000000) * 10000);
+    // A time before 1601 or beyond what the ticks hold becomes the largest value, which no date holds.
+    if (seconds < -EpochDifference || seconds > MaxSeconds) {
+        ft.Ticks = UINT64_MAX;
+        return ft;
+    }
+    ft.Ticks = static_cast<uint64_t>(seconds + EpochDifference) * TicksPerSecond +
+               static_cast<uint64_t>(nanoseconds / 1000000) * 10000;
     return ft;
 }
 
@@ -58,18 +66,32 @@ bool ferrix::MatchesExtension(const std::string& name, const std::string& extens
 
 std::vector<TSearchRec> ferrix::FindFiles(const std::string& dir, const std::string& extension)
 {
+    const TFileDescriptor d = OpenDirectory(dir.empty() ? "." : dir, true);
+    if (!d.Valid())
+        return {};
+    return FindFilesAt(d.Get(), extension);
+}
+
+std::vector<TSearchRec> ferrix::FindFilesAt(int dirFd, const std::string& extension)
+{
     std::vector<TSearchRec> result;
-    DIR* d = opendir(dir.empty() ? "." : dir.c_str());
-    if (d == nullptr)
+    // The listing reads a descriptor of its own, which closedir closes; dirFd stays open.
+    const int own = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
         return result;
-    const int dirFd = dirfd(d);
+    DIR* d = fdopendir(own);
+    if (d == nullptr) {
+        ::close(own);
+        return result;
+    }
+    rewinddir(d);  // a duplicate shares the offset of an earlier listing
     while (dirent* entry = readdir(d)) {
         std::string name = entry->d_name;
         if (name == "." || name == ".." || !ferrix::MatchesExtension(name, extension))
             continue;
         // A link is listed as itself, never as what it points at: a system entry.
         struct stat st {};
-        if (fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (fstatat(dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         TSearchRec rec;
         FillRecord(std::move(name), st, rec);
@@ -79,6 +101,26 @@ std::vector<TSearchRec> ferrix::FindFiles(const std::string& dir, const std::str
     return result;
 }
 
+ferrix::TFileDescriptor ferrix::OpenDirectory(const std::string& path, bool followLinks)
+{
+    return TFileDescriptor(
+        ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW)));
+}
+
+ferrix::TFileDescriptor ferrix::OpenDirectoryAt(int dirFd, const std::string& name)
+{
+    if (name.empty() || name.find('/') != std::string::npos) {
+        errno = EINVAL;
+        return TFileDescriptor(-1);
+    }
+    return TFileDescriptor(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+ferrix::TFileDescriptor ferrix::DuplicateDescriptor(const TFileDescriptor& file)
+{
+    return TFileDescriptor(::fcntl(file.Get(), F_DUPFD_CLOEXEC, 0));
+}
+
 bool ferrix::FindFile(const std::string& path, TSearchRec& rec)
 {
     struct stat st {};
@@ -86,6 +128,15 @@ bool ferrix::FindFile(const std::string& path, TSearchRec& rec)
         return false;
     const size_t slash = path.find_last_of('/');
     FillRecord(slash == std::string::npos ? path : path.substr(slash + 1), st, rec);
+    return true;
+}
+
+bool ferrix::FindFileAt(int dirFd, const std::string& name, TSearchRec& rec)
+{
+    struct stat st {};
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    FillRecord(name, st, rec);
     return true;
 }
 
@@ -99,6 +150,12 @@ bool ferrix::IsSymbolicLink(const std::string& path)
 {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool ferrix::IsSymbolicLinkAt(int dirFd, const std::string& name)
+{
+    struct stat st {};
+    return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool DirectoryExists(const std::string& path)
@@ -144,6 +201,16 @@ bool RenameFile(const std::string& from, const std::string& to)
 bool DeleteFile(const std::string& path)
 {
     return ::unlink(path.c_str()) == 0;
+}
+
+bool ferrix::RenameFileAt(int dirFd, const std::string& from, const std::string& to)
+{
+    return ::renameat(dirFd, from.c_str(), dirFd, to.c_str()) == 0;
+}
+
+bool ferrix::DeleteFileAt(int dirFd, const std::string& name)
+{
+    return ::unlinkat(dirFd, name.c_str(), 0) == 0;
 }
 
 std::string SysErrorMessage(int errorCode)

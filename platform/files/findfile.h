@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/sysutils.h"
+#include "platform/files/filedescriptor.h"
 
 constexpr int faReadOnly = 0x01;
 constexpr int faHidden = 0x02;
@@ -42,9 +43,22 @@ namespace ferrix {
 // name), with its attributes. "." and ".." are never listed. A missing or unreadable directory
 // yields an empty list.
 std::vector<TSearchRec> FindFiles(const std::string& dir, const std::string& extension);
+// FindFiles of an open directory, read from its start: one fstatat per listed entry.
+std::vector<TSearchRec> FindFilesAt(int dirFd, const std::string& extension);
+
+// Opens a directory for the ...At calls. With followLinks false a link as the last component is
+// refused (ELOOP). Not valid, with errno set, when the path is no directory (ENOTDIR).
+TFileDescriptor OpenDirectory(const std::string& path, bool followLinks);
+// Opens the directory name of dirFd, never through a symbolic link: a link is refused (ELOOP),
+// as is a name with a "/" in it (EINVAL), so nothing below dirFd is reached through a link.
+TFileDescriptor OpenDirectoryAt(int dirFd, const std::string& name);
+// A second descriptor of the same open file; not valid, with errno set, on failure.
+TFileDescriptor DuplicateDescriptor(const TFileDescriptor& file);
 
 // Looks one path up; false when it does not exist.
 bool FindFile(const std::string& path, TSearchRec& rec);
+// Looks the entry name of dirFd up as itself, a link as a system entry; false when it does not exist.
+bool FindFileAt(int dirFd, const std::string& name, TSearchRec& rec);
 
 // Whether name matches "*." + extension the way the original file system matched masks.
 bool MatchesExtension(const std::string& name, const std::string& extension);
@@ -52,6 +66,10 @@ bool MatchesExtension(const std::string& name, const std::string& extension);
 FILETIME TimespecToFileTime(int64_t seconds, int64_t nanoseconds);
 
 bool IsSymbolicLink(const std::string& path);           // the path itself is a symbolic link
+bool IsSymbolicLinkAt(int dirFd, const std::string& name);
+// Rename and delete within dirFd; a link is renamed or deleted as itself. False with errno set.
+bool RenameFileAt(int dirFd, const std::string& from, const std::string& to);
+bool DeleteFileAt(int dirFd, const std::string& name);
 bool SetFileAttributesNormal(const std::string& path);  // adds the owner write bit
 
 // A local path with any "\" turned into the platform delimiter.

@@ -46,14 +46,14 @@ std::string TemporaryNameBeside(const std::string& target)
 
 // An unnamed file in the target's directory; where the file system has none, a named one beside
 // the target, its name in named.
-int OpenNewFile(const std::string& target, mode_t mode, std::string& named)
+int OpenNewFile(int dirFd, const std::string& target, mode_t mode, std::string& named)
 {
-    const int fd = ::open(DirectoryOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    const int fd = ::openat(dirFd, DirectoryOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
     if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
         return fd;
     for (int attempt = 0; attempt < TemporaryNameAttempts; ++attempt) {
         named = TemporaryNameBeside(target);
-        const int out = ::open(named.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        const int out = ::openat(dirFd, named.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (out >= 0)
             return out;
         if (errno != EEXIST)
@@ -63,15 +63,15 @@ int OpenNewFile(const std::string& target, mode_t mode, std::string& named)
     return -1;
 }
 
-// Gives the unnamed file behind fd the name path; EEXIST when path exists.
-bool LinkDescriptor(int fd, const std::string& path)
+// Gives the unnamed file behind fd the name path of dirFd; EEXIST when path exists.
+bool LinkDescriptor(int fd, int dirFd, const std::string& path)
 {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+    if (::linkat(AT_FDCWD, self.c_str(), dirFd, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
         return true;
     // Without /proc only a process allowed to open any file by its descriptor may link it.
     return errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0 &&
-           ::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0;
+           ::linkat(fd, "", dirFd, path.c_str(), AT_EMPTY_PATH) == 0;
 }
 
 bool ProcessRunning(pid_t pid)
@@ -81,14 +81,19 @@ bool ProcessRunning(pid_t pid)
 
 }  // namespace
 
-ferrix::TNewFile::TNewFile(const std::string& target, mode_t mode) : Target(target), File(OpenNewFile(target, mode, Named)) {}
+ferrix::TNewFile::TNewFile(const std::string& target, mode_t mode) : TNewFile(AT_FDCWD, target, mode) {}
+
+ferrix::TNewFile::TNewFile(int dirFd, const std::string& target, mode_t mode)
+    : DirFd(dirFd), Target(target), File(OpenNewFile(dirFd, target, mode, Named))
+{
+}
 
 ferrix::TNewFile::~TNewFile()
 {
     if (Named.empty())
         return;
     const int saved = errno;
-    ::unlink(Named.c_str());
+    ::unlinkat(DirFd, Named.c_str(), 0);
     errno = saved;
 }
 
@@ -96,7 +101,7 @@ bool ferrix::TNewFile::NameTemporary()
 {
     for (int attempt = 0; attempt < TemporaryNameAttempts; ++attempt) {
         const std::string name = TemporaryNameBeside(Target);
-        if (LinkDescriptor(File.Get(), name)) {
+        if (LinkDescriptor(File.Get(), DirFd, name)) {
             Named = name;
             return true;
         }
@@ -112,7 +117,7 @@ bool ferrix::TNewFile::Replace()
     if (Named.empty() ? !NameTemporary() : !File.Close())
         return false;
     // rename never follows a link at the target's name: it replaces the name itself.
-    if (::rename(Named.c_str(), Target.c_str()) != 0)
+    if (::renameat(DirFd, Named.c_str(), DirFd, Target.c_str()) != 0)
         return false;
     Named.clear();
     return true;
@@ -121,8 +126,8 @@ bool ferrix::TNewFile::Replace()
 bool ferrix::TNewFile::Create()
 {
     if (Named.empty())
-        return LinkDescriptor(File.Get(), Target);
-    return File.Close() && ::link(Named.c_str(), Target.c_str()) == 0;
+        return LinkDescriptor(File.Get(), DirFd, Target);
+    return File.Close() && ::linkat(DirFd, Named.c_str(), DirFd, Target.c_str(), 0) == 0;
 }
 
 bool ferrix::WriteAll(int fd, const void* data, size_t size)

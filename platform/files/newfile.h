@@ -17,6 +17,9 @@ class TNewFile {
 public:
     // Opens the file with mode (less the umask); Valid() is false, with errno set, on failure.
     TNewFile(const std::string& target, mode_t mode);
+    // The same for target relative to the open directory dirFd, which must stay open while this
+    // file lives.
+    TNewFile(int dirFd, const std::string& target, mode_t mode);
     // Closes the file and removes a temporary name that did not take the target's place.
     ~TNewFile();
     TNewFile(const TNewFile&) = delete;
@@ -35,6 +38,7 @@ private:
     // Gives the unnamed file a temporary name beside the target.
     bool NameTemporary();
 
+    int DirFd;
     std::string Target;
     std::string Named;  // the temporary name, while the file has one
     TFileDescriptor File;

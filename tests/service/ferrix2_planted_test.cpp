@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "ferrixrun.h"
+#include "platform/files/findfile.h"
+#include "testuser.h"
 
 namespace fs = std::filesystem;
 
@@ -84,9 +86,51 @@ TEST(Ferrix2Planted, LinksAreNeitherSentNorWrittenThrough)
     EXPECT_EQ(CheckedStatusLines(shop + "/tr2list0.dst"), (std::vector<std::string>{"shopinfo.arg", "t1208.arg"}));
 }
 
-// Names with a TAB, a line break or a leading blank are not sent to either destination and never
-// reach a status file; each pass says so in one line. A file named after the second half of such a
-// name, with its size and time, is still sent.
+// A local user who may write the shop puts links to a root-only directory in the place of caisse
+// and comptage: neither counts as a data directory, each is logged, nothing behind them is sent or
+// renamed, and no status file lands there.
+TEST(Ferrix2Planted, LinksInPlaceOfDataDirectoriesCountAsMissing)
+{
+    const TTestUser user("lnk");
+    Ferrix2Run run(FERRIX2_PROGRAM);
+    const std::string shop = run.Path("data/Shop12");
+    MakeDemoShop(shop);
+    fs::remove_all(shop + "/caisse");
+    fs::remove_all(shop + "/comptage");
+    const std::string vault = run.Path("vault");
+    fs::create_directories(vault);
+    for (const char* name : {"c9999.txt", "Keep.COR", "keep.scb"})
+        WriteTextFile(vault + "/" + name, name);
+    ASSERT_EQ(chmod(vault.c_str(), 0700), 0);
+    ASSERT_EQ(chown(shop.c_str(), user.Uid(), user.Gid()), 0);
+    {
+        const ferrix::TFileDescriptor shopDir = ferrix::OpenDirectory(shop, false);
+        const TThreadFsIdentity asUser(user.Uid(), user.Gid());
+        for (const char* name : {"caisse", "comptage"})
+            ASSERT_EQ(symlinkat(vault.c_str(), shopDir.Get(), name), 0) << name;
+    }
+
+    const std::string destination = run.Path("dest0");
+    Ferrix2Settings settings;
+    settings.TrackDirectory = shop;
+    settings.Destination0 = destination;
+    run.WriteIni(Ferrix2Ini(settings));
+    run.Start();
+    ASSERT_TRUE(run.WaitForLog("processed 5 files OK, 0 files bad, elapsed ")) << run.Log();
+    EXPECT_EQ(run.Stop(), 0);
+
+    for (const char* name : {"caisse", "comptage"})
+        EXPECT_GE(run.CountLog("Data directory is a symbolic link, skipped: " + shop + "/" + name), 1) << run.Log();
+    EXPECT_EQ(FilesUnder(destination), (std::vector<std::string>{"central/Shop12/t1208.arg", "central/filters/f1.fif",
+                                                                 "central/footfall/ff1208.txt", "central/messages/m1.msg",
+                                                                 "central/shopinfo.arg"}));
+    EXPECT_EQ(FilesUnder(vault), (std::vector<std::string>{"Keep.COR", "c9999.txt", "keep.scb"}));
+    EXPECT_EQ(ReadTextFile(vault + "/keep.scb"), "keep.scb");
+}
+
+// Names with a TAB or a line break are not sent to either destination and never reach a status
+// file; each pass says so in one line. A file named after the second half of such a name, with its
+// size and time, is still sent. A name with a leading blank goes in every pass.
 TEST(Ferrix2Planted, NamesAStatusLineCannotHoldAreSkippedWithOneLinePerPass)
 {
     Ferrix2Run run(FERRIX2_PROGRAM);
@@ -103,33 +147,34 @@ TEST(Ferrix2Planted, NamesAStatusLineCannotHoldAreSkippedWithOneLinePerPass)
     run.WriteIni(Ferrix2Ini(settings));
     run.Start();
 
-    const std::string skipped =
-        "4 files not sent: a status file cannot hold their names (TAB, line break or a leading blank): \"" + shop +
-        "/caisse/ c4.txt\", \"" + shop + "/caisse/cr\\r.txt\", \"" + shop + "/caisse/evil\\nc2.txt\", \"" + shop +
-        "/caisse/tab\\tc3.txt\"";
-    ASSERT_TRUE(run.WaitForLog("processed 16 files OK, 0 files bad, elapsed ")) << run.Log();
+    const std::string skipped = "3 files not sent: a status file cannot hold their names (TAB or line break): \"" +
+                                shop + "/caisse/cr\\r.txt\", \"" + shop + "/caisse/evil\\nc2.txt\", \"" + shop +
+                                "/caisse/tab\\tc3.txt\"";
+    ASSERT_TRUE(run.WaitForLog("processed 18 files OK, 0 files bad, elapsed ")) << run.Log();
     ASSERT_TRUE(run.WaitForLog(skipped)) << run.Log();
     for (const char* status : {"tr2list0.dst", "tr2list1.dst"})
-        EXPECT_EQ(CheckedStatusLines(shop + "/caisse/" + status), std::vector<std::string>{"c1208.txt"});
+        EXPECT_EQ(CheckedStatusLines(shop + "/caisse/" + status), (std::vector<std::string>{" c4.txt", "c1208.txt"}));
 
     // The second halves arrive looking like the odd files did when they were recorded.
     for (const char* name : {"c2.txt", "c3.txt"}) {
         WriteTextFile(shop + "/caisse/" + name, "4096");
         SetFileTime(shop + "/caisse/" + name, T0);
     }
-    ASSERT_TRUE(run.WaitForLog("processed 4 files OK, 0 files bad, elapsed ")) << run.Log();
+    ASSERT_TRUE(run.WaitForLog("processed 6 files OK, 0 files bad, elapsed ")) << run.Log();
     ASSERT_TRUE(run.WaitForLog(skipped, 2)) << run.Log();
     EXPECT_EQ(run.Stop(), 0);
 
     for (const char* destination : {"dest0", "dest1"}) {
         std::vector<std::string> landed = DemoShopLanded();
+        landed.push_back("central/caisse/ c4.txt");
         landed.push_back("central/caisse/c2.txt");
         landed.push_back("central/caisse/c3.txt");
         std::sort(landed.begin(), landed.end());
         EXPECT_EQ(FilesUnder(run.Path(destination)), landed) << destination;
     }
     for (const char* status : {"tr2list0.dst", "tr2list1.dst"})
-        EXPECT_EQ(CheckedStatusLines(shop + "/caisse/" + status), (std::vector<std::string>{"c1208.txt", "c2.txt", "c3.txt"}));
+        EXPECT_EQ(CheckedStatusLines(shop + "/caisse/" + status),
+                  (std::vector<std::string>{" c4.txt", "c1208.txt", "c2.txt", "c3.txt"}));
 
     // Every pass that got to the directory wrote the line once, not once per destination.
     std::vector<int> perPass;

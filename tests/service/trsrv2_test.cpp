@@ -2,16 +2,20 @@
 // the destination texts, the connection line, where a file goes, the local copy and its errors,
 // the file handler's guard, and the FTP steps against a real server on loopback.
 #include <cerrno>
+#include <clocale>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "foundation/debuglog.h"
 #include "foundation/trcnst.h"
 #include "foundation/trconfig.h"
+#include "ferrixrun.h"
 #include "ftpserver.h"
 #include "ftsrvkit.h"
 #include "service/trsrv2.h"
@@ -20,6 +24,18 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// The transport service, with a hook that runs just before a file is handed to the transfer.
+class THookedTransportSvc2 : public TTransportSvc2 {
+public:
+    std::function<void(const std::string& path)> BeforeTransfer;
+    bool TransferFile(const std::string& path, const std::string& entryText, bool& continueFlag) override
+    {
+        if (BeforeTransfer)
+            BeforeTransfer(path);
+        return TTransportSvc2::TransferFile(path, entryText, continueFlag);
+    }
+};
 
 // A service object that is not started: its lock exists and its log goes to a file of the test.
 class TransportService : public ::testing::Test {
@@ -38,7 +54,7 @@ protected:
     std::vector<std::string> LogMessages() const { return ::LogMessages(LogPath()); }
 
     TempDir Dir;
-    TTransportSvc2 Svc;
+    THookedTransportSvc2 Svc;
 };
 
 }  // namespace
@@ -129,6 +145,22 @@ TEST_F(TransportService, RenameCorToScbLeavesAReadOnlyCountingFileAlone)
     EXPECT_FALSE(fs::exists(dir + "/R0412.COR"));
 }
 
+// Under a UTF-8 locale the new name of a counting file is lower case in every letter; a byte that
+// is no character stays as it is.
+TEST_F(TransportService, RenameCorToScbLowersEveryLetterOfTheLocale)
+{
+    const std::string previous = std::setlocale(LC_CTYPE, nullptr);
+    ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+    const std::string dir = Dir / "comptage";
+    fs::create_directories(dir);
+    WriteTextFile(dir + "/ÉTÉ12.COR", "accents");
+    WriteTextFile(dir + "/B\xFFX.COR", "invalid byte");
+    Svc.RenameCorToScb(dir);
+    std::setlocale(LC_CTYPE, previous.c_str());
+    EXPECT_EQ(ReadTextFile(dir + "/été12.scb"), "accents");
+    EXPECT_EQ(ReadTextFile(dir + "/b\xFFx.scb"), "invalid byte");
+}
+
 TEST_F(TransportService, DestinationsAndRemoteDirectories)
 {
     Config().Transport = TRANSPORT_FTP;
@@ -204,13 +236,13 @@ TEST_F(TransportService, CopyLocalFileReplacesTheTargetWhole)
     SetFileTime(source, 1700000000, 250);
     WriteTextFile(target + "/name.txt", "older and longer content");
 
-    Svc.CopyLocalFile(source, target, "name.txt");
+    Svc.CopyLocalFile(Svc.OpenSourceFile(source, false), target, "name.txt");
     EXPECT_EQ(ReadTextFile(target + "/name.txt"), "fresh content");
     EXPECT_EQ(fs::last_write_time(target + "/name.txt"), fs::last_write_time(source));
     EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator()), 1);
 
     try {
-        Svc.CopyLocalFile(Dir / "missing.txt", target, "name.txt");
+        Svc.CopyLocalFile(Svc.OpenSourceFile(Dir / "missing.txt", false), target, "name.txt");
         ADD_FAILURE() << "no error";
     } catch (const EOSError& e) {
         EXPECT_EQ(e.ErrorCode, ENOENT);
@@ -234,7 +266,7 @@ TEST_F(TransportService, CopyLocalFileFailingMidwayLeavesNoTornFile)
         const TFileSizeLimit limit(64 * 1024);
         for (const char* name : {"big.txt", "new.txt"}) {
             try {
-                Svc.CopyLocalFile(source, target, name);
+                Svc.CopyLocalFile(Svc.OpenSourceFile(source, false), target, name);
             } catch (const EOSError& e) {
                 messages.push_back(e.what());
             }
@@ -444,4 +476,53 @@ TEST_F(TransportService, DisconnectAbortsATransferUnderWayBeforeQuitting)
     Config().Transport = TRANSPORT_COPY;
     Svc.EnsureConnected();
     EXPECT_FALSE(Svc.IdFTP.Connected());
+}
+
+// Each odd file of a data directory fails alone, as a bad file, while the others go: a file
+// swapped for a link or a fifo after the scan (never followed, never waited on), a time stamp no
+// date holds, and, by FTP only, a name with "\" or a control character.
+TEST_F(TransportService, OddFilesFailAloneWhileTheOthersAreSent)
+{
+    FtpServer server;
+    UseFtpServer(Config(), server);
+    Config().Transport = TRANSPORT_FTP;
+    SmallFileSystem disk(1024 * 1024);  // tmpfs keeps a time stamp of the year 10000
+    const std::string caisse = disk / "Shop12/caisse";
+    fs::create_directories(caisse);
+    for (const char* name : {"c1.txt", "link.txt", "fifo.txt", "late\x1B.txt", "far.txt", "a\\b.txt", "esc\x1B.txt"})
+        WriteTextFile(caisse + "/" + name, name);
+    SetFileTime(caisse + "/late\x1B.txt", 253402300800LL + 86400);  // 10000-01-02
+    SetFileTime(caisse + "/far.txt", int64_t{1} << 62);
+    WriteTextFile(Dir / "secret", "root only");
+    Svc.BeforeTransfer = [&](const std::string& path) {
+        if (ExtractFileName(path) == "link.txt") {
+            ASSERT_TRUE(fs::remove(path) && symlink((Dir / "secret").c_str(), path.c_str()) == 0);
+        } else if (ExtractFileName(path) == "fifo.txt") {
+            ASSERT_TRUE(fs::remove(path) && mkfifo(path.c_str(), 0644) == 0);
+        }
+    };
+    Config().SetTrackDirectory(0, disk / "Shop12");
+    Svc.StatusFiles = {"tr2list0.dst"};
+
+    Svc.ProcessChains();
+    EXPECT_EQ(server.Arguments("STOR"), std::vector<std::string>{"c1.txt"});
+    const std::vector<std::string> log = LogMessages();
+    ASSERT_FALSE(log.empty());
+    const auto logged = [&log](const std::string& line) { return std::find(log.begin(), log.end(), line) != log.end(); };
+    EXPECT_TRUE(logged("File not sent, its time stamp is out of range: " + caisse + "/late\\x1B.txt"));
+    EXPECT_TRUE(logged("File not sent, its time stamp is out of range: " + caisse + "/far.txt"));
+    EXPECT_TRUE(logged("Failed to copy link.txt to central/caisse : Can't open " + caisse +
+                       "/link.txt: Too many levels of symbolic links"));
+    EXPECT_TRUE(logged("Failed to copy fifo.txt to central/caisse : Can't open " + caisse + "/fifo.txt: Invalid argument"));
+    EXPECT_TRUE(logged("Failed to copy esc\\x1B.txt to central/caisse : not sent by FTP: the name holds \"\\\" or a "
+                       "control character"));
+    EXPECT_NE(log.back().find("processed 1 files OK, 6 files bad, elapsed "), std::string::npos) << log.back();
+
+    // COPY sends those names as before; the link and the fifo are no data files now, the late files
+    // stay bad.
+    Config().Transport = TRANSPORT_COPY;
+    Config().SetDestination(0, Dir / "dest");
+    Svc.ProcessChains();
+    EXPECT_EQ(FilesUnder(Dir / "dest"), (std::vector<std::string>{"central/caisse/a\\b.txt", "central/caisse/esc\x1B.txt"}));
+    EXPECT_NE(Log().rfind("processed 2 files OK, 2 files bad, elapsed "), std::string::npos) << Log();
 }
