@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,9 +62,15 @@ public:
     bool Passive = false;
     std::string Username;
     std::string Password;
-    int ReadTimeout = 0;  // milliseconds for every wait on the server (also the connect); 0: no limit
+    // Milliseconds for every wait on the server: the connect, a whole reply (with any preliminary
+    // replies before it), a send that makes no progress. 0: no limit.
+    int ReadTimeout = 0;
     TIdFTPTransferType TransferType = ftBinary;
     TIdFtpProxySettings ProxySettings;
+    // Asked at least every 100 ms while an operation waits on the server (and at the start of each
+    // wait); when it answers true the operation fails with "cancelled" and the connection is dropped.
+    // Unset: operations wait as long as the read time-out lets them.
+    std::function<bool()> Cancelled;
 
     // Opens the control connection and logs on (with the proxy logon of ProxySettings). Raises when
     // already connected; on failure the client stays disconnected.
@@ -96,6 +103,5 @@ private:
     [[noreturn]] void Fail(const std::string& what);
 
     std::unique_ptr<TSession> Session;
-    int AppliedTimeout = -1;
     std::vector<char> CopyBuffer;
 };

@@ -87,6 +87,7 @@ void TTransportSvc2::ServiceCreate()
     ControlPipeName = "TrSvc2Control";
     LogFileName = "ferrix.log";
     Config = std::make_unique<TTransportConfig>();
+    IdFTP.Cancelled = [this] { return CheckUrgentRequest(); };  // a control request ends a wait on the server
 }
 
 void TTransportSvc2::ServiceDestroy()
