@@ -226,7 +226,8 @@ std::string TTransportSvc2::RemoteDirectoryOf(const std::string& path)
 
 bool TTransportSvc2::TransferFile(const std::string& path, const std::string& /*entryText*/, bool& continueFlag)
 {
-    if (ServiceThread().Terminated()) {
+    // A control request that cut the last file short hands no further file over.
+    if (ServiceThread().Terminated() || CheckUrgentRequest()) {
         continueFlag = false;
         return false;
     }
