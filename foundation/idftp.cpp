@@ -65,24 +65,30 @@ bool WouldBlock(const Poco::Exception& e)
            e.code() == EWOULDBLOCK;
 }
 
-// One wait on the server, from its start: it ends with the client's read time-out, and at once when
-// the client is cancelled.
+// One wait on the server, from its start: it ends with the client's read time-out, or when the
+// client is cancelled. Cancelled is asked after a slice that brought nothing, and otherwise at most
+// once a slice, so that a server that trickles cannot hold the wait either.
 class TWaitLimit {
 public:
-    explicit TWaitLimit(const TIdFTP& owner, Poco::Timestamp start = {}) : Owner(owner), Start(start) {}
+    explicit TWaitLimit(const TIdFTP& owner, Poco::Timestamp start = {}) : Owner(owner), Start(start), Asked(start) {}
     void Restart() { Start.update(); }
-    // Raises "cancelled" or the time-out.
-    void Check() const
+    // Raises "cancelled" or the time-out; blocked: the call before waited a whole slice in vain.
+    void Check(bool blocked)
     {
-        if (Owner.Cancelled && Owner.Cancelled())
-            throw EIdFTPError("cancelled");
-        if (Owner.ReadTimeout > 0 && Start.isElapsed(static_cast<Poco::Timestamp::TimeDiff>(Owner.ReadTimeout) * 1000))
+        const Poco::Timestamp now;
+        if (Owner.Cancelled && (blocked || now - Asked >= Slice.totalMicroseconds())) {
+            Asked = now;
+            if (Owner.Cancelled())
+                throw EIdFTPError("cancelled");
+        }
+        if (Owner.ReadTimeout > 0 && now - Start >= static_cast<Poco::Timestamp::TimeDiff>(Owner.ReadTimeout) * 1000)
             throw Poco::TimeoutException();
     }
 
 private:
     const TIdFTP& Owner;
     Poco::Timestamp Start;
+    Poco::Timestamp Asked;
 };
 
 // A connection that carries replies (the control connection, an HTTP tunnel): its calls block for a
@@ -103,9 +109,9 @@ public:
 
     int receiveBytes(void* buffer, int length, int flags) override
     {
-        const TWaitLimit limit(Owner, ReplyStart);
-        for (;;) {
-            limit.Check();
+        TWaitLimit limit(Owner, ReplyStart);
+        for (bool blocked = false;; blocked = true) {
+            limit.Check(blocked);
             try {
                 const int got = SocketImpl::receiveBytes(buffer, length, flags);
                 if ((flags & MSG_PEEK) == 0 && got > 0)
@@ -136,8 +142,7 @@ public:
                 sent += n;
                 limit.Restart();
             } else {
-                limit.Check();
-                poll(Slice, SELECT_WRITE);
+                limit.Check(!poll(Slice, SELECT_WRITE));
             }
         }
         return sent;
@@ -160,10 +165,9 @@ private:
 void ConnectWithin(StreamSocket& socket, const SocketAddress& address, const TIdFTP& owner)
 {
     socket.connectNB(address);
-    const TWaitLimit limit(owner);
-    do
-        limit.Check();
-    while (!socket.poll(Slice, Poco::Net::Socket::SELECT_WRITE | Poco::Net::Socket::SELECT_ERROR));
+    TWaitLimit limit(owner);
+    while (!socket.poll(Slice, Poco::Net::Socket::SELECT_WRITE | Poco::Net::Socket::SELECT_ERROR))
+        limit.Check(true);
     if (const int code = socket.impl()->socketError(); code != 0)
         throw EIdFTPError(std::string(std::strerror(code)) + ": " + address.toString());
     socket.setBlocking(true);
@@ -202,8 +206,7 @@ void SendAll(StreamSocket& socket, const char* data, std::size_t size, TWaitLimi
     while (size > 0) {
         const int sent = SendSome(socket, data, size);
         if (sent == 0) {
-            limit.Check();
-            socket.poll(Slice, Poco::Net::Socket::SELECT_WRITE);
+            limit.Check(!socket.poll(Slice, Poco::Net::Socket::SELECT_WRITE));
             continue;
         }
         limit.Restart();
@@ -365,11 +368,13 @@ private:
         sendPortCommand(listener.address());
         SendTransferCommand(command, arg);
         const Poco::Net::IPAddress server = _pControlSocket->peerAddress().host();
-        const TWaitLimit limit(Owner);
+        TWaitLimit limit(Owner);
         for (;;) {
-            limit.Check();
-            if (!listener.poll(Slice, Poco::Net::Socket::SELECT_READ))
+            if (!listener.poll(Slice, Poco::Net::Socket::SELECT_READ)) {
+                limit.Check(true);
                 continue;
+            }
+            limit.Check(false);
             SocketAddress from;
             StreamSocket data = listener.acceptConnection(from);
             if (from.host() == server)

@@ -87,7 +87,8 @@ void TTransportSvc2::ServiceCreate()
     ControlPipeName = "TrSvc2Control";
     LogFileName = "ferrix.log";
     Config = std::make_unique<TTransportConfig>();
-    IdFTP.Cancelled = [this] { return CheckUrgentRequest(); };  // a control request ends a wait on the server
+    // A control request, or the stop work under way, ends a wait on the server.
+    IdFTP.Cancelled = [this] { return CheckUrgentRequest() || Status() == csStopPending; };
 }
 
 void TTransportSvc2::ServiceDestroy()
