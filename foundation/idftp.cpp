@@ -201,8 +201,9 @@ int SendSome(StreamSocket& socket, const char* data, std::size_t size)
 }
 
 // Sends on a data connection that does not block; waits in slices only when the server takes nothing.
-void SendAll(StreamSocket& socket, const char* data, std::size_t size, TWaitLimit& limit)
+void SendAll(StreamSocket& socket, const char* data, std::size_t size, const TIdFTP& owner)
 {
+    TWaitLimit limit(owner);
     while (size > 0) {
         const int sent = SendSome(socket, data, size);
         if (sent == 0) {
@@ -473,9 +474,8 @@ void TIdFTP::Put(const std::string& sourceFile, const std::string& destFile)
             session.setPassive(Passive);
         session.beginUpload(destFile);
         StreamSocket& data = session.DataConnection();
-        TWaitLimit limit(*this);
         for (;;) {
-            SendAll(data, CopyBuffer.data(), got, limit);
+            SendAll(data, CopyBuffer.data(), got, *this);
             if (got < CopyBuffer.size())
                 break;
             got = ReadBlock(file.get(), sourceFile);

@@ -57,19 +57,22 @@ public:
 
     // Settings, read at Connect; Passive and ReadTimeout also apply to a live connection. Kind 6 of
     // ProxySettings tunnels passive data connections; active ones come from the server directly.
+    // Otherwise data connections go only to the address the control connection reaches (passive,
+    // whatever address the reply names) or are taken only from it (active).
     std::string Host;
     int Port = 21;
     bool Passive = false;
     std::string Username;
     std::string Password;
     // Milliseconds for every wait on the server: the connect, a whole reply (with any preliminary
-    // replies before it), a send that makes no progress. 0: no limit.
+    // replies before it), a send that makes no progress. 0: no limit. A reply longer than 64 KiB
+    // fails its command whatever the time.
     int ReadTimeout = 0;
     TIdFTPTransferType TransferType = ftBinary;
     TIdFtpProxySettings ProxySettings;
-    // Asked at least every 100 ms while an operation waits on the server (and at the start of each
-    // wait); when it answers true the operation fails with "cancelled" and the connection is dropped.
-    // Unset: operations wait as long as the read time-out lets them.
+    // Asked while an operation waits on the server, at least once per 100 ms of waiting; when it
+    // answers true the operation fails with "cancelled" and the connection is dropped. A reply
+    // already there is taken without asking. Unset: operations wait as long as ReadTimeout lets them.
     std::function<bool()> Cancelled;
 
     // Opens the control connection and logs on (with the proxy logon of ProxySettings). Raises when
@@ -77,6 +80,7 @@ public:
     void Connect();
     // True while the control connection is open; a connection the server has closed counts as closed.
     bool Connected();
+    // Paths and names go as they are, a byte 255 doubled (the Telnet escape).
     void ChangeDir(const std::string& path);                          // CWD
     void MakeDir(const std::string& path);                            // MKD
     void Put(const std::string& sourceFile, const std::string& destFile);  // STOR, replacing
