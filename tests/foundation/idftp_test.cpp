@@ -1,7 +1,6 @@
 #include "foundation/idftp.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -600,30 +599,4 @@ TEST(IdFtpHostileServer, ByteFFInNamesIsDoubledOnTheWire)
     const std::vector<std::string> commands = fake.Commands();
     for (const char* line : {"MKD /d\xFF\xFF", "CWD /d\xFF\xFF", "STOR n\xFF\xFFm", "DELE n\xFF\xFFm"})
         EXPECT_EQ(CountOf(commands, line), 1u) << line;
-}
-
-// A frozen server and a client whose owner wants it to stop: the upload and the next connect end at once.
-TEST(IdFtpLostServer, CancelledClientStopsWaitingOnAFrozenServer)
-{
-    FtpServer server;
-    TIdFTP client;
-    PointAt(client, server);
-    client.ReadTimeout = 60000;
-    std::atomic<bool> cancel{false};
-    client.Cancelled = [&] { return cancel.load(); };
-    client.Connect();
-    std::thread stopper([&] {
-        WaitFor([&] { return std::filesystem::exists(server.LocalPath("/zero")); });
-        server.Pause();
-        cancel = true;
-    });
-    const auto start = std::chrono::steady_clock::now();
-    const EIdFTPError e = FtpErrorOf([&] { client.Put("/dev/zero", "zero"); }, "an endless upload ended");
-    stopper.join();
-    EXPECT_TRUE(Contains(e.Message(), "Can't store /dev/zero as zero: cancelled"));
-    EXPECT_LT(SecondsSince(start), 15.0);
-    EXPECT_FALSE(client.Connected());
-    const EIdFTPError again = FtpErrorOf([&] { client.Connect(); }, "a cancelled client connected");
-    EXPECT_TRUE(Contains(again.Message(), ": cancelled"));
-    server.Resume();
 }

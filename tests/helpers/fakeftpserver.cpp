@@ -76,8 +76,7 @@ std::string FakeFtpServer::IntruderReceived() const
 
 void FakeFtpServer::Serve(StreamSocket client)
 {
-    if (!Welcome(client))
-        return;
+    Welcome(client);
     LineReader reader(client);
     std::string line;
     while (reader.ReadLine(line)) {
@@ -95,8 +94,8 @@ void FakeFtpServer::Serve(StreamSocket client)
     }
 }
 
-// False when the welcome never ends; then the client has gone.
-bool FakeFtpServer::Welcome(StreamSocket& client)
+// A welcome that never ends raises once the client has gone.
+void FakeFtpServer::Welcome(StreamSocket& client)
 {
     switch (Settings.Welcome) {
     case FakeWelcome::EndlessLines:
@@ -111,7 +110,6 @@ bool FakeFtpServer::Welcome(StreamSocket& client)
         break;
     }
     SendRaw(client, "220 fake FTP server\r\n");
-    return true;
 }
 
 void FakeFtpServer::Answer(StreamSocket& client, const std::string& verb, const std::string& arg)

@@ -43,7 +43,7 @@ public:
 
 private:
     void Serve(Poco::Net::StreamSocket client);
-    bool Welcome(Poco::Net::StreamSocket& client);
+    void Welcome(Poco::Net::StreamSocket& client);
     void Answer(Poco::Net::StreamSocket& client, const std::string& verb, const std::string& arg);
     void OpenPassive(Poco::Net::StreamSocket& client);
     void Store(Poco::Net::StreamSocket& client);
