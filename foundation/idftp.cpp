@@ -4,8 +4,11 @@
 #include <Poco/Net/DialogSocket.h>
 #include <Poco/Net/FTPClientSession.h>
 #include <Poco/Net/NetException.h>
+#include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketStream.h>
 #include <Poco/Net/StreamSocket.h>
+#include <Poco/Net/StreamSocketImpl.h>
+#include <Poco/Timestamp.h>
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -26,16 +29,10 @@ namespace {
 
 constexpr int DefaultFtpPort = 21;
 constexpr std::size_t CopyBufferSize = 256 * 1024;
-// Poco's waits need a length: "no limit" becomes thirty days.
-constexpr long NoLimitSeconds = 30L * 24 * 3600;
 constexpr std::size_t MaxHttpHead = 16384;
-
-Timespan TimeoutOf(int milliseconds)
-{
-    if (milliseconds <= 0)
-        return Timespan(NoLimitSeconds, 0);
-    return Timespan(static_cast<Timespan::TimeDiff>(milliseconds) * 1000);
-}
+constexpr std::size_t MaxReply = 64 * 1024;
+// The longest a socket call blocks before the wait's limits are looked at again.
+const Timespan Slice(0, 100000);
 
 // Multi-line replies come joined by line feeds; messages are one line.
 std::string OneLine(const std::string& text)
@@ -50,36 +47,172 @@ std::string HostPort(const std::string& host, int port)
     return host + ":" + std::to_string(port);
 }
 
-StreamSocket ConnectTo(const std::string& host, int port, const Timespan& timeout)
+// A byte 255 in an argument is the Telnet escape (IAC): doubled, it stands for itself.
+std::string TelnetEscaped(const std::string& arg)
+{
+    std::string escaped;
+    escaped.reserve(arg.size());
+    for (const char c : arg) {
+        escaped += c;
+        if (c == '\xFF')
+            escaped += c;
+    }
+    return escaped;
+}
+
+// A socket call that ran into its time-out or found nothing to do at once.
+bool WouldBlock(const Poco::Exception& e)
+{
+    return dynamic_cast<const Poco::TimeoutException*>(&e) != nullptr || e.code() == EAGAIN ||
+           e.code() == EWOULDBLOCK;
+}
+
+// One wait on the server, from its start: it ends with the client's read time-out, or when the
+// client is cancelled. Cancelled is asked after a slice that brought nothing, and otherwise at most
+// once a slice, so that a server that trickles cannot hold the wait either.
+class TWaitLimit {
+public:
+    explicit TWaitLimit(const TIdFTP& owner, Poco::Timestamp start = {}) : Owner(owner), Start(start), Asked(start) {}
+    void Restart() { Start.update(); }
+    // Raises "cancelled" or the time-out; blocked: the call before waited a whole slice in vain.
+    void Check(bool blocked)
+    {
+        const Poco::Timestamp now;
+        if (Owner.Cancelled && (blocked || now - Asked >= Slice.totalMicroseconds())) {
+            Asked = now;
+            if (Owner.Cancelled())
+                throw EIdFTPError("cancelled");
+        }
+        if (Owner.ReadTimeout > 0 && now - Start >= static_cast<Poco::Timestamp::TimeDiff>(Owner.ReadTimeout) * 1000)
+            throw Poco::TimeoutException();
+    }
+
+private:
+    const TIdFTP& Owner;
+    Poco::Timestamp Start;
+    Poco::Timestamp Asked;
+};
+
+// A connection that carries replies (the control connection, an HTTP tunnel): its calls block for a
+// slice at a time, so that a wait ends with its limits. A reply is what arrives after the last send:
+// the whole of it must come within the read time-out and hold at most 64 KiB.
+class TReplySocketImpl : public Poco::Net::StreamSocketImpl {
+public:
+    explicit TReplySocketImpl(const TIdFTP& owner) : Owner(owner) {}
+    using StreamSocketImpl::receiveBytes;
+    using StreamSocketImpl::sendBytes;
+
+    // The wait for a reply starts now (the welcome, the reply at the end of a transfer).
+    void StartReply()
+    {
+        ReplyStart.update();
+        ReplyBytes = 0;
+    }
+
+    int receiveBytes(void* buffer, int length, int flags) override
+    {
+        TWaitLimit limit(Owner, ReplyStart);
+        for (bool blocked = false;; blocked = true) {
+            limit.Check(blocked);
+            try {
+                const int got = SocketImpl::receiveBytes(buffer, length, flags);
+                if ((flags & MSG_PEEK) == 0 && got > 0)
+                    CountReply(static_cast<std::size_t>(got));
+                return got;
+            } catch (const Poco::Exception& e) {
+                if (!WouldBlock(e))
+                    throw;
+            }
+        }
+    }
+
+    int sendBytes(const void* buffer, int length, int flags) override
+    {
+        StartReply();
+        const char* data = static_cast<const char*>(buffer);
+        int sent = 0;
+        TWaitLimit limit(Owner);
+        while (sent < length) {
+            int n = 0;
+            try {
+                n = SocketImpl::sendBytes(data + sent, length - sent, flags);
+            } catch (const Poco::Exception& e) {
+                if (!WouldBlock(e))
+                    throw;
+            }
+            if (n > 0) {
+                sent += n;
+                limit.Restart();
+            } else {
+                limit.Check(!poll(Slice, SELECT_WRITE));
+            }
+        }
+        return sent;
+    }
+
+private:
+    void CountReply(std::size_t got)
+    {
+        ReplyBytes += got;
+        if (ReplyBytes > MaxReply)
+            throw EIdFTPError("the server's reply is longer than 64 KiB");
+    }
+
+    const TIdFTP& Owner;
+    Poco::Timestamp ReplyStart;
+    std::size_t ReplyBytes = 0;
+};
+
+// Connects without blocking for longer than a slice at a time.
+void ConnectWithin(StreamSocket& socket, const SocketAddress& address, const TIdFTP& owner)
+{
+    socket.connectNB(address);
+    TWaitLimit limit(owner);
+    while (!socket.poll(Slice, Poco::Net::Socket::SELECT_WRITE | Poco::Net::Socket::SELECT_ERROR))
+        limit.Check(true);
+    if (const int code = socket.impl()->socketError(); code != 0)
+        throw EIdFTPError(std::string(std::strerror(code)) + ": " + address.toString());
+    socket.setBlocking(true);
+}
+
+// A connection to host:port that carries replies.
+StreamSocket ConnectTo(const TIdFTP& owner, const std::string& host, int port)
 {
     if (port <= 0 || port > 65535)
         throw EIdFTPError("invalid port " + std::to_string(port));
-    StreamSocket socket;
-    socket.connect(SocketAddress(host, static_cast<Poco::UInt16>(port)), timeout);
-    socket.setReceiveTimeout(timeout);
-    socket.setSendTimeout(timeout);
+    auto* impl = new TReplySocketImpl(owner);
+    StreamSocket socket(impl);
+    ConnectWithin(socket, SocketAddress(host, static_cast<Poco::UInt16>(port)), owner);
+    socket.setReceiveTimeout(Slice);
+    socket.setSendTimeout(Slice);
     socket.setNoDelay(true);
+    impl->StartReply();
     return socket;
 }
 
+// The bytes sent; 0 when the send would block.
 int SendSome(StreamSocket& socket, const char* data, std::size_t size)
 {
     try {
-        return socket.sendBytes(data, static_cast<int>(std::min<std::size_t>(size, INT_MAX)));
-    } catch (const Poco::IOException& e) {
-        // A send that runs into the socket's time-out reports it as a would-block error.
-        if (e.code() == EAGAIN || e.code() == EWOULDBLOCK)
-            throw Poco::TimeoutException();
+        return std::max(0, socket.sendBytes(data, static_cast<int>(std::min<std::size_t>(size, INT_MAX))));
+    } catch (const Poco::Exception& e) {
+        if (WouldBlock(e))
+            return 0;
         throw;
     }
 }
 
-void SendAll(StreamSocket& socket, const char* data, std::size_t size)
+// Sends on a data connection that does not block; waits in slices only when the server takes nothing.
+void SendAll(StreamSocket& socket, const char* data, std::size_t size, const TIdFTP& owner)
 {
+    TWaitLimit limit(owner);
     while (size > 0) {
         const int sent = SendSome(socket, data, size);
-        if (sent <= 0)
-            throw EIdFTPError("connection closed while sending");
+        if (sent == 0) {
+            limit.Check(!socket.poll(Slice, Poco::Net::Socket::SELECT_WRITE));
+            continue;
+        }
+        limit.Restart();
         data += sent;
         size -= static_cast<std::size_t>(sent);
     }
@@ -126,15 +259,15 @@ std::string ReadHttpHead(StreamSocket& socket)
 }
 
 // A connection to host:port through the HTTP proxy's CONNECT tunnel.
-StreamSocket OpenHttpTunnel(const THttpProxy& proxy, const std::string& host, int port, const Timespan& timeout)
+StreamSocket OpenHttpTunnel(const TIdFTP& owner, const THttpProxy& proxy, const std::string& host, int port)
 {
-    StreamSocket socket = ConnectTo(proxy.Host, proxy.Port, timeout);
+    StreamSocket socket = ConnectTo(owner, proxy.Host, proxy.Port);
     const std::string target = HostPort(host, port);
     std::string request = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n";
     if (!proxy.UserName.empty())
         request += "Proxy-Authorization: Basic " + BasicCredentials(proxy.UserName, proxy.Password) + "\r\n";
     request += "\r\n";
-    SendAll(socket, request.data(), request.size());
+    socket.sendBytes(request.data(), static_cast<int>(request.size()));
     const std::string head = ReadHttpHead(socket);
     const std::string statusLine = head.substr(0, head.find("\r\n"));
     const std::size_t codeAt = statusLine.find(' ');
@@ -148,22 +281,25 @@ StreamSocket OpenHttpTunnel(const THttpProxy& proxy, const std::string& host, in
 }  // namespace
 
 // One control connection with Poco; keeps the data connection of a running upload so that the
-// file can be written straight to its socket, and opens passive data connections through the HTTP
-// tunnel when there is one.
+// file can be written straight to its socket. Data connections go to the server the control
+// connection reaches, or through the HTTP tunnel when there is one.
 class TIdFTP::TSession : public FTPClientSession {
 public:
-    TSession(const StreamSocket& control, std::optional<THttpProxy> tunnel, std::string serverHost)
-        : FTPClientSession(control, false), Tunnel(std::move(tunnel)), ServerHost(std::move(serverHost))
+    TSession(const TIdFTP& owner, const StreamSocket& control, std::optional<THttpProxy> tunnel,
+             std::string serverHost)
+        : FTPClientSession(control, false), Owner(owner), Tunnel(std::move(tunnel)), ServerHost(std::move(serverHost))
     {
+        _pControlSocket->setReceiveTimeout(Slice);  // Poco sets a time-out of its own
     }
     ~TSession() override { Drop(); }
 
     int ReceiveReply(std::string& reply) { return _pControlSocket->receiveStatusMessage(reply); }
 
-    void ApplyTimeout(const Timespan& timeout)
+    // The wait for the next reply starts now, not at the command before.
+    void StartReply()
     {
-        setTimeout(timeout);
-        _pControlSocket->setSendTimeout(timeout);
+        if (auto* impl = dynamic_cast<TReplySocketImpl*>(_pControlSocket->impl()))
+            impl->StartReply();
     }
 
     // A server speaks unasked only to say goodbye (421) or by closing the connection.
@@ -209,15 +345,47 @@ public:
 protected:
     StreamSocket establishDataConnection(const std::string& command, const std::string& arg) override
     {
-        StreamSocket data = Tunnel && getPassive() ? TunnelledDataConnection(command, arg)
-                                                   : FTPClientSession::establishDataConnection(command, arg);
-        data.setSendTimeout(getTimeout());
-        data.setReceiveTimeout(getTimeout());
+        StreamSocket data = !getPassive() ? ActiveDataConnection(command, arg)
+                            : Tunnel      ? TunnelledDataConnection(command, arg)
+                                          : PassiveDataConnection(command, arg);
+        data.setBlocking(false);  // SendAll waits only where a send would block
         Data = data;
         return data;
     }
 
 private:
+    // The reply's port on the server's own address: a reply that names another host is not followed.
+    StreamSocket PassiveDataConnection(const std::string& command, const std::string& arg)
+    {
+        const SocketAddress named = sendPassiveCommand();
+        StreamSocket data;
+        ConnectWithin(data, SocketAddress(_pControlSocket->peerAddress().host(), named.port()), Owner);
+        SendTransferCommand(command, arg);
+        return data;
+    }
+
+    // Only the server may connect: anyone else is turned away and the wait goes on.
+    StreamSocket ActiveDataConnection(const std::string& command, const std::string& arg)
+    {
+        Poco::Net::ServerSocket listener(SocketAddress(_pControlSocket->address().host(), 0));
+        sendPortCommand(listener.address());
+        SendTransferCommand(command, arg);
+        const Poco::Net::IPAddress server = _pControlSocket->peerAddress().host();
+        TWaitLimit limit(Owner);
+        for (;;) {
+            if (!listener.poll(Slice, Poco::Net::Socket::SELECT_READ)) {
+                limit.Check(true);
+                continue;
+            }
+            limit.Check(false);
+            SocketAddress from;
+            StreamSocket data = listener.acceptConnection(from);
+            if (from.host() == server)
+                return data;
+            data.close();
+        }
+    }
+
     StreamSocket TunnelledDataConnection(const std::string& command, const std::string& arg)
     {
         // EPSV names a port on the server the control connection reaches; PASV names an address.
@@ -230,14 +398,20 @@ private:
             sendPASV(address);
             host = address.host().toString();
         }
-        StreamSocket data = OpenHttpTunnel(*Tunnel, host, address.port(), getTimeout());
-        std::string reply;
-        const int status = sendCommand(command, arg, reply);
-        if (!isPositivePreliminary(status))
-            throw Poco::Net::FTPException(command + " command failed", reply, status);
+        StreamSocket data = OpenHttpTunnel(Owner, *Tunnel, host, address.port());
+        SendTransferCommand(command, arg);
         return data;
     }
 
+    void SendTransferCommand(const std::string& command, const std::string& arg)
+    {
+        std::string reply;
+        const int status = sendCommand(command, TelnetEscaped(arg), reply);
+        if (!isPositivePreliminary(status))
+            throw Poco::Net::FTPException(command + " command failed", reply, status);
+    }
+
+    const TIdFTP& Owner;
     std::optional<THttpProxy> Tunnel;
     std::string ServerHost;
     bool UseEpsv = true;
@@ -271,7 +445,7 @@ bool TIdFTP::Connected()
 void TIdFTP::ChangeDir(const std::string& path)
 {
     try {
-        ExpectCompletion("CWD", path);
+        ExpectCompletion("CWD", TelnetEscaped(path));
     } catch (...) {
         Fail("Can't change directory to " + path);
     }
@@ -280,7 +454,7 @@ void TIdFTP::ChangeDir(const std::string& path)
 void TIdFTP::MakeDir(const std::string& path)
 {
     try {
-        ExpectCompletion("MKD", path);
+        ExpectCompletion("MKD", TelnetEscaped(path));
     } catch (...) {
         Fail("Can't create directory " + path);
     }
@@ -307,12 +481,13 @@ void TIdFTP::Put(const ferrix::TFileDescriptor& source, const std::string& sourc
         session.beginUpload(destFile);
         StreamSocket& data = session.DataConnection();
         for (;;) {
-            SendAll(data, CopyBuffer.data(), got);
+            SendAll(data, CopyBuffer.data(), got, *this);
             if (got < CopyBuffer.size())
                 break;
             got = ReadBlock(source.Get(), sourceFile);
         }
         session.CloseDataConnection();
+        session.StartReply();
         session.endUpload();
     } catch (...) {
         Fail("Can't store " + sourceFile + " as " + destFile);
@@ -322,7 +497,7 @@ void TIdFTP::Put(const ferrix::TFileDescriptor& source, const std::string& sourc
 void TIdFTP::Delete(const std::string& fileName)
 {
     try {
-        ExpectCompletion("DELE", fileName);
+        ExpectCompletion("DELE", TelnetEscaped(fileName));
     } catch (...) {
         Fail("Can't delete " + fileName);
     }
@@ -358,7 +533,6 @@ void TIdFTP::Quit()
 
 void TIdFTP::OpenControlConnection()
 {
-    const Timespan timeout = TimeoutOf(ReadTimeout);
     std::optional<THttpProxy> tunnel;
     StreamSocket control;
     switch (ProxyKind()) {
@@ -366,23 +540,21 @@ void TIdFTP::OpenControlConnection()
     case fpcmSite:
     case fpcmOpen:
     case fpcmUserPass:
-        control = ConnectTo(ProxySettings.Host, ProxySettings.Port, timeout);
+        control = ConnectTo(*this, ProxySettings.Host, ProxySettings.Port);
         break;
     case fpcmHttpProxyWithFtp:
         tunnel = THttpProxy{ProxySettings.Host, ProxySettings.Port, ProxySettings.UserName, ProxySettings.Password};
-        control = OpenHttpTunnel(*tunnel, Host, Port, timeout);
+        control = OpenHttpTunnel(*this, *tunnel, Host, Port);
         break;
     default:  // no proxy, or a transparent one on the way to the server
-        control = ConnectTo(Host, Port, timeout);
+        control = ConnectTo(*this, Host, Port);
         break;
     }
-    Session = std::make_unique<TSession>(control, std::move(tunnel), Host);
-    Session->ApplyTimeout(timeout);
-    AppliedTimeout = ReadTimeout;
+    Session = std::make_unique<TSession>(*this, control, std::move(tunnel), Host);
 
     std::string welcome;
     int status = Session->ReceiveReply(welcome);
-    while (status / 100 == 1)  // "ready in n minutes": the welcome follows
+    while (status / 100 == 1)  // "ready in n minutes": the welcome follows, within the same wait
         status = Session->ReceiveReply(welcome);
     if (status / 100 != 2)
         throw EIdFTPError(status == 0 ? "connection closed by the server" : welcome, status);
@@ -479,10 +651,6 @@ TIdFTP::TSession& TIdFTP::ActiveSession()
 {
     if (!Session)
         throw EIdFTPError("Not connected.");
-    if (AppliedTimeout != ReadTimeout) {
-        Session->ApplyTimeout(TimeoutOf(ReadTimeout));
-        AppliedTimeout = ReadTimeout;
-    }
     return *Session;
 }
 

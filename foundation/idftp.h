@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,20 +58,30 @@ public:
 
     // Settings, read at Connect; Passive and ReadTimeout also apply to a live connection. Kind 6 of
     // ProxySettings tunnels passive data connections; active ones come from the server directly.
+    // Otherwise data connections go only to the address the control connection reaches (passive,
+    // whatever address the reply names) or are taken only from it (active).
     std::string Host;
     int Port = 21;
     bool Passive = false;
     std::string Username;
     std::string Password;
-    int ReadTimeout = 0;  // milliseconds for every wait on the server (also the connect); 0: no limit
+    // Milliseconds for every wait on the server: the connect, a whole reply (with any preliminary
+    // replies before it), a send that makes no progress. 0: no limit. A reply longer than 64 KiB
+    // fails its command whatever the time.
+    int ReadTimeout = 0;
     TIdFTPTransferType TransferType = ftBinary;
     TIdFtpProxySettings ProxySettings;
+    // Asked while an operation waits on the server, at least once per 100 ms of waiting; when it
+    // answers true the operation fails with "cancelled" and the connection is dropped. A reply
+    // already there is taken without asking. Unset: operations wait as long as ReadTimeout lets them.
+    std::function<bool()> Cancelled;
 
     // Opens the control connection and logs on (with the proxy logon of ProxySettings). Raises when
     // already connected; on failure the client stays disconnected.
     void Connect();
     // True while the control connection is open; a connection the server has closed counts as closed.
     bool Connected();
+    // Paths and names go as they are, a byte 255 doubled (the Telnet escape).
     void ChangeDir(const std::string& path);                          // CWD
     void MakeDir(const std::string& path);                            // MKD
     void Put(const std::string& sourceFile, const std::string& destFile);  // STOR, replacing
@@ -101,6 +112,5 @@ private:
     [[noreturn]] void Fail(const std::string& what);
 
     std::unique_ptr<TSession> Session;
-    int AppliedTimeout = -1;
     std::vector<char> CopyBuffer;
 };

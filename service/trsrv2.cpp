@@ -98,6 +98,8 @@ void TTransportSvc2::ServiceCreate()
     ControlPipeName = "TrSvc2Control";
     LogFileName = "ferrix.log";
     Config = std::make_unique<TTransportConfig>();
+    // A control request, or the stop work under way, ends a wait on the server.
+    IdFTP.Cancelled = [this] { return CheckUrgentRequest() || Status() == csStopPending; };
 }
 
 void TTransportSvc2::ServiceDestroy()
@@ -247,7 +249,8 @@ std::string TTransportSvc2::RemoteDirectoryOf(const std::string& path)
 
 bool TTransportSvc2::TransferFile(const std::string& path, const std::string& /*entryText*/, bool& continueFlag)
 {
-    if (ServiceThread().Terminated()) {
+    // A control request that cut the last file short hands no further file over.
+    if (ServiceThread().Terminated() || CheckUrgentRequest()) {
         continueFlag = false;
         return false;
     }

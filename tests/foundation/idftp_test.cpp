@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+#include "fakeftpserver.h"
 #include "ftpproxy.h"
 #include "ftpserver.h"
 #include "httptunnel.h"
@@ -520,4 +521,82 @@ TEST(IdFtpHttpTunnel, RefusedCredentialsFailTheConnect)
     }
     EXPECT_FALSE(client.Connected());
     EXPECT_TRUE(server.Commands().empty());
+}
+
+// Hostile servers, scripted by the fake: data goes only to and from the server itself, replies are
+// bounded in size and time.
+void PointAtFake(TIdFTP& client, const FakeFtpServer& fake, bool passive)
+{
+    client.Host = "127.0.0.1";
+    client.Port = fake.Port();
+    client.Username = "u";
+    client.Password = "p";
+    client.ReadTimeout = 5000;
+    client.Passive = passive;
+}
+
+TEST(IdFtpHostileServer, PassiveDataGoesToTheServerNotToTheHostItsReplyNames)
+{
+    FakeFtpServer fake({FakeWelcome::Normal, "127.0.0.2", ""});
+    TempDir local;
+    WriteTextFile(local / "a.txt", "shop data");
+    TIdFTP client;
+    PointAtFake(client, fake, true);
+    client.Connect();
+    client.Put(local / "a.txt", "a.txt");
+    EXPECT_EQ(fake.Stored(), "shop data");
+    EXPECT_FALSE(fake.DecoyReached());
+}
+
+TEST(IdFtpHostileServer, ActiveDataConnectionFromAnotherAddressIsTurnedAway)
+{
+    FakeFtpServer fake({FakeWelcome::Normal, "", "127.0.0.3"});
+    TempDir local;
+    WriteTextFile(local / "a.txt", "shop data");
+    TIdFTP client;
+    PointAtFake(client, fake, false);
+    client.Connect();
+    client.Put(local / "a.txt", "a.txt");
+    EXPECT_EQ(fake.IntruderReceived(), "");
+    EXPECT_EQ(fake.Stored(), "shop data");
+}
+
+TEST(IdFtpHostileServer, WelcomeThatNeverEndsFailsTheConnect)
+{
+    {
+        FakeFtpServer fake({FakeWelcome::EndlessLines, "", ""});
+        TIdFTP client;
+        PointAtFake(client, fake, true);
+        const EIdFTPError e = FtpErrorOf([&] { client.Connect(); }, "an endless welcome connected");
+        EXPECT_TRUE(Contains(e.Message(), ": the server's reply is longer than 64 KiB"));
+        EXPECT_FALSE(client.Connected());
+    }
+    {
+        FakeFtpServer fake({FakeWelcome::Preliminary, "", ""});
+        TIdFTP client;
+        PointAtFake(client, fake, true);
+        client.ReadTimeout = 2000;
+        const auto start = std::chrono::steady_clock::now();
+        const EIdFTPError e = FtpErrorOf([&] { client.Connect(); }, "preliminary replies alone connected");
+        EXPECT_TRUE(Contains(e.Message(), ": Timeout"));
+        EXPECT_GE(SecondsSince(start), 1.9);
+        EXPECT_LT(SecondsSince(start), 5.0);
+    }
+}
+
+TEST(IdFtpHostileServer, ByteFFInNamesIsDoubledOnTheWire)
+{
+    FakeFtpServer fake;
+    TempDir local;
+    WriteTextFile(local / "a.txt", "a");
+    TIdFTP client;
+    PointAtFake(client, fake, true);
+    client.Connect();
+    client.MakeDir("/d\xFF");
+    client.ChangeDir("/d\xFF");
+    client.Put(local / "a.txt", "n\xFFm");
+    client.Delete("n\xFFm");
+    const std::vector<std::string> commands = fake.Commands();
+    for (const char* line : {"MKD /d\xFF\xFF", "CWD /d\xFF\xFF", "STOR n\xFF\xFFm", "DELE n\xFF\xFFm"})
+        EXPECT_EQ(CountOf(commands, line), 1u) << line;
 }
