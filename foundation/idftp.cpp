@@ -14,11 +14,11 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <optional>
 #include <sstream>
 #include <sys/socket.h>
-#include <unistd.h>
+
+#include "platform/files/filecontent.h"
 
 using Poco::Timespan;
 using Poco::Net::FTPClientSession;
@@ -462,7 +462,8 @@ void TIdFTP::MakeDir(const std::string& path)
 
 void TIdFTP::Put(const std::string& sourceFile, const std::string& destFile)
 {
-    const ferrix::TFileDescriptor file(::open(sourceFile.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    const ferrix::TFileDescriptor file = ferrix::OpenRegularFile(sourceFile, true, st);
     if (!file.Valid()) {
         const int error = errno;
         throw EInOutError("Can't open " + sourceFile + ": " + std::strerror(error), error);
@@ -473,7 +474,7 @@ void TIdFTP::Put(const std::string& sourceFile, const std::string& destFile)
 void TIdFTP::Put(const ferrix::TFileDescriptor& source, const std::string& sourceFile, const std::string& destFile)
 {
     // The first block is read before STOR: a file that cannot be read sends nothing.
-    std::size_t got = ReadBlock(source.Get(), sourceFile);
+    std::size_t got = ReadBlock(source, sourceFile);
     try {
         TSession& session = ActiveSession();
         if (session.getPassive() != Passive)
@@ -484,7 +485,7 @@ void TIdFTP::Put(const ferrix::TFileDescriptor& source, const std::string& sourc
             SendAll(data, CopyBuffer.data(), got, *this);
             if (got < CopyBuffer.size())
                 break;
-            got = ReadBlock(source.Get(), sourceFile);
+            got = ReadBlock(source, sourceFile);
         }
         session.CloseDataConnection();
         session.StartReply();
@@ -627,22 +628,14 @@ void TIdFTP::ExpectCompletion(const std::string& command, const std::string& arg
 
 // Reads the next block of the file into the copy buffer; fewer bytes than the buffer holds
 // means the end of the file.
-std::size_t TIdFTP::ReadBlock(int fd, const std::string& fileName)
+std::size_t TIdFTP::ReadBlock(const ferrix::TFileDescriptor& file, const std::string& fileName)
 {
     if (CopyBuffer.empty())
         CopyBuffer.resize(CopyBufferSize);
     std::size_t got = 0;
-    while (got < CopyBuffer.size()) {
-        const ssize_t n = ::read(fd, CopyBuffer.data() + got, CopyBuffer.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int error = errno;
-            throw EInOutError("Can't read " + fileName + ": " + std::strerror(error), error);
-        }
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
+    if (!ferrix::ReadFully(file, CopyBuffer.data(), CopyBuffer.size(), got)) {
+        const int error = errno;
+        throw EInOutError("Can't read " + fileName + ": " + std::strerror(error), error);
     }
     return got;
 }

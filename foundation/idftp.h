@@ -103,7 +103,7 @@ private:
     void SendSiteCommand(const std::string& command);
     int SendCommand(const std::string& command, const std::string& arg, std::string& reply);
     void ExpectCompletion(const std::string& command, const std::string& arg);
-    std::size_t ReadBlock(int fd, const std::string& fileName);
+    std::size_t ReadBlock(const ferrix::TFileDescriptor& file, const std::string& fileName);
     TSession& ActiveSession();
     std::string SiteName() const;
     std::string ConnectionName() const;

@@ -106,8 +106,12 @@ bool ferrix::ReadFileHead(const std::string& path, void* buffer, size_t maxSize,
     count = 0;
     struct stat st {};
     const ferrix::TFileDescriptor file = ferrix::OpenRegularFile(path, true, st);
-    if (!file.Valid())
-        return false;
+    return file.Valid() && ReadFully(file, buffer, maxSize, count);
+}
+
+bool ferrix::ReadFully(const TFileDescriptor& file, void* buffer, size_t maxSize, size_t& count)
+{
+    count = 0;
     auto* bytes = static_cast<char*>(buffer);
     while (count < maxSize) {
         const ssize_t n = ::read(file.Get(), bytes + count, maxSize - count);

@@ -32,6 +32,10 @@ bool ReadFileContentAt(int dirFd, const std::string& name, std::string& content,
 // longer file is cut at maxSize. False as ReadFileContent, count then holding what was read.
 bool ReadFileHead(const std::string& path, void* buffer, size_t maxSize, size_t& count);
 
+// Reads from the file's offset into buffer until maxSize bytes or the end of the file; count is
+// the number read, fewer than maxSize only at the end. False with errno on a read error.
+bool ReadFully(const TFileDescriptor& file, void* buffer, size_t maxSize, size_t& count);
+
 struct TReplaceOptions {
     mode_t NewFileMode = 0644;  // the mode of a file that did not exist
     // Bits added to an existing file's mode. With S_IWUSR the file's owner may replace a file

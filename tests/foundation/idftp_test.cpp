@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -157,7 +158,7 @@ TEST(IdFtpFailures, RefusedCommandsRaiseWithTheServersReplyAndKeepTheConnection)
         client.Put(local.Path(), "dir");
         FAIL() << "storing a directory succeeded";
     } catch (const EInOutError& e) {
-        EXPECT_EQ(e.Message(), "Can't read " + local.Path() + ": Is a directory");
+        EXPECT_EQ(e.Message(), "Can't open " + local.Path() + ": Is a directory");
     }
     EXPECT_TRUE(server.Commands().empty());
 
@@ -327,7 +328,8 @@ TEST(IdFtpLostServer, ServerGoneDuringTheDataTransfer)
         });
         const auto start = std::chrono::steady_clock::now();
         try {
-            client.Put("/dev/zero", "zero");
+            const ferrix::TFileDescriptor zero(::open("/dev/zero", O_RDONLY | O_CLOEXEC));
+            client.Put(zero, "/dev/zero", "zero");
             ADD_FAILURE() << "an endless upload ended";
         } catch (const EIdFTPError& e) {
             EXPECT_EQ(e.ReplyCode, 0);
