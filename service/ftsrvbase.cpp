@@ -694,12 +694,15 @@ ferrix::TFileDescriptor TBaseFtrackerService::OpenEntryDirectory(const std::stri
     return ferrix::OpenDirectory(path, false);
 }
 
-ferrix::TFileDescriptor TBaseFtrackerService::OpenHandedFile(const std::string& path) const
+ferrix::TOpenedFile TBaseFtrackerService::OpenHandedFile(const std::string& path) const
 {
-    struct stat st {};
+    ferrix::TOpenedFile opened;
     if (CurrentList != nullptr && ExtractFileDir(path) == CurrentList->DirPath())
-        return ferrix::OpenRegularFileAt(CurrentList->Directory().Get(), ExtractFileName(path), false, st);
-    return ferrix::OpenRegularFile(path, false, st);
+        opened.File = ferrix::OpenRegularFileAt(CurrentList->Directory().Get(), ExtractFileName(path), false,
+                                                opened.Status);
+    else
+        opened.File = ferrix::OpenRegularFile(path, false, opened.Status);
+    return opened;
 }
 
 // ---- helpers

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "base/sysutils.h"
-#include "platform/files/filedescriptor.h"
+#include "platform/files/filecontent.h"
 #include "platform/service/service.h"
 
 class TBaseFtConfig;
@@ -90,7 +90,7 @@ public:
     // Opens a file handed over by the pass for reading, relative to its list's directory; outside a
     // pass by its path. Never through a link as the file's name, never blocking on a fifo: not
     // valid, with errno set, for anything but a regular file.
-    ferrix::TFileDescriptor OpenHandedFile(const std::string& path) const;
+    ferrix::TOpenedFile OpenHandedFile(const std::string& path) const;
 
 private:
     std::unique_ptr<std::mutex> StateLock;  // exists from the start event to the end of the stop

@@ -266,7 +266,7 @@ bool TTransportSvc2::TransferFile(const std::string& path, const std::string& /*
         try {
             if (ftp && !FtpNameAllowed(name))
                 throw Exception("not sent by FTP: the name holds \"\\\" or a control character");
-            const ferrix::TFileDescriptor file = OpenSourceFile(path, ftp);
+            const ferrix::TOpenedFile file = OpenSourceFile(path, ftp);
             EnsureConnected();
             if (remoteDir != CurrentRemoteDir) {
                 if (ftp)
@@ -276,7 +276,7 @@ bool TTransportSvc2::TransferFile(const std::string& path, const std::string& /*
                 CurrentRemoteDir = remoteDir;
             }
             if (ftp)
-                FtpPutFile(file, path, "/" + remoteDir, name);
+                FtpPutFile(file.File, path, "/" + remoteDir, name);
             else
                 CopyLocalFile(file, ferrix::LocalPath(destination + LocalDelimiter + remoteDir), name);
         } catch (...) {
@@ -325,10 +325,10 @@ void TTransportSvc2::ForceFtpDirectory(const std::string& path)
 
 // The one open of a file to send. A link, a fifo or anything else but a regular file is refused;
 // the text is the one of the transport's own open.
-ferrix::TFileDescriptor TTransportSvc2::OpenSourceFile(const std::string& path, bool ftp) const
+ferrix::TOpenedFile TTransportSvc2::OpenSourceFile(const std::string& path, bool ftp) const
 {
-    ferrix::TFileDescriptor file = OpenHandedFile(path);
-    if (file.Valid())
+    ferrix::TOpenedFile file = OpenHandedFile(path);
+    if (file.File.Valid())
         return file;
     const int code = errno;
     if (ftp)
@@ -338,7 +338,7 @@ ferrix::TFileDescriptor TTransportSvc2::OpenSourceFile(const std::string& path, 
 
 // A copy that fails or is cut off midway leaves the previous file in place, never a torn one. A
 // read-only target is refused, as the copy with overwrite this stands for refuses it.
-void TTransportSvc2::CopyLocalFile(const ferrix::TFileDescriptor& source, const std::string& directory,
+void TTransportSvc2::CopyLocalFile(const ferrix::TOpenedFile& source, const std::string& directory,
                                    const std::string& name)
 {
     if (!ferrix::CopyFileFrom(source, directory + LocalDelimiter + name, false))

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "foundation/idftp.h"
-#include "platform/files/filedescriptor.h"
+#include "platform/files/filecontent.h"
 #include "platform/time/tickcount.h"
 #include "service/ftsrvbase.h"
 
@@ -45,8 +45,8 @@ public:
     void PrepareLocalDirectory(const std::string& path);
     void ForceFtpDirectory(const std::string& path);
     // The file to send, opened once (OpenHandedFile); raises with the transport's text when refused.
-    ferrix::TFileDescriptor OpenSourceFile(const std::string& path, bool ftp) const;
-    void CopyLocalFile(const ferrix::TFileDescriptor& source, const std::string& directory, const std::string& name);
+    ferrix::TOpenedFile OpenSourceFile(const std::string& path, bool ftp) const;
+    void CopyLocalFile(const ferrix::TOpenedFile& source, const std::string& directory, const std::string& name);
     void FtpPutFile(const ferrix::TFileDescriptor& source, const std::string& sourcePath, const std::string& directory,
                     const std::string& name);
     char PathDelimiter();

@@ -131,17 +131,9 @@ bool CopyContent(int in, int out, const struct stat& st)
     return true;
 }
 
-}  // namespace
-
-bool ferrix::CopyFileFrom(const TFileDescriptor& source, const std::string& target, bool failIfExists)
+// Copies the open regular file in, whose status is st, to target.
+bool CopyOpenFile(int in, const struct stat& st, const std::string& target, bool failIfExists)
 {
-    struct stat st{};
-    if (!source.Valid()) {
-        errno = EBADF;
-        return false;
-    }
-    if (::fstat(source.Get(), &st) != 0)
-        return false;
     if (!S_ISREG(st.st_mode)) {
         errno = EINVAL;
         return false;
@@ -149,8 +141,8 @@ bool ferrix::CopyFileFrom(const TFileDescriptor& source, const std::string& targ
     bool exists = false;
     if (!MayReplace(target, failIfExists, exists))
         return false;
-    TNewFile out(target, 0666);
-    if (!out.Valid() || !CopyContent(source.Get(), out.Get(), st))
+    ferrix::TNewFile out(target, 0666);
+    if (!out.Valid() || !CopyContent(in, out.Get(), st))
         return false;
     // A new target is named at once; one that appeared meanwhile is replaced like any other.
     if (!exists) {
@@ -162,9 +154,30 @@ bool ferrix::CopyFileFrom(const TFileDescriptor& source, const std::string& targ
     return out.Replace();
 }
 
+}  // namespace
+
+bool ferrix::CopyFileFrom(const TFileDescriptor& source, const std::string& target, bool failIfExists)
+{
+    struct stat st{};
+    if (!source.Valid()) {
+        errno = EBADF;
+        return false;
+    }
+    return ::fstat(source.Get(), &st) == 0 && CopyOpenFile(source.Get(), st, target, failIfExists);
+}
+
+bool ferrix::CopyFileFrom(const TOpenedFile& source, const std::string& target, bool failIfExists)
+{
+    if (!source.File.Valid()) {
+        errno = EBADF;
+        return false;
+    }
+    return CopyOpenFile(source.File.Get(), source.Status, target, failIfExists);
+}
+
 bool CopyFile(const std::string& source, const std::string& target, bool failIfExists)
 {
     struct stat st{};
     const ferrix::TFileDescriptor in = ferrix::OpenRegularFile(source, false, st);
-    return in.Valid() && ferrix::CopyFileFrom(in, target, failIfExists);
+    return in.Valid() && CopyOpenFile(in.Get(), st, target, failIfExists);
 }

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/files/filecontent.h"
 #include "platform/files/filedescriptor.h"
 
 // Copies source to target with the source's access and modification times, replacing an existing
@@ -22,4 +23,6 @@ namespace ferrix {
 // for a descriptor that is not valid, EINVAL for a source that is not a regular file; otherwise
 // fails as CopyFile.
 bool CopyFileFrom(const TFileDescriptor& source, const std::string& target, bool failIfExists);
+// CopyFileFrom with the status the source's open found, so that the file is not looked at again.
+bool CopyFileFrom(const TOpenedFile& source, const std::string& target, bool failIfExists);
 }  // namespace ferrix

@@ -18,6 +18,12 @@ namespace ferrix {
 // link is refused (ELOOP). On failure the descriptor is not valid and errno is set (EISDIR for a
 // directory, EINVAL for any other kind of file); st holds the file's status otherwise.
 TFileDescriptor OpenRegularFile(const std::string& path, bool followLinks, struct stat& st);
+
+// A regular file open for reading, with the status its open found.
+struct TOpenedFile {
+    TFileDescriptor File{-1};
+    struct stat Status {};
+};
 // OpenRegularFile of the entry name of the open directory dirFd.
 TFileDescriptor OpenRegularFileAt(int dirFd, const std::string& name, bool followLinks, struct stat& st);
 
