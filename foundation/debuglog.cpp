@@ -36,24 +36,13 @@ std::string VisibleMessage(const std::string& message)
 {
     std::string result;
     result.reserve(message.size());
-    for (size_t i = 0; i < message.size(); ++i) {
-        const auto code = static_cast<unsigned char>(message[i]);
-        if (code == '\r' && i + 1 < message.size() && message[i + 1] == '\n') {
-            result += ' ';
-            ++i;
-        } else if (code == '\t') {
-            result += "\\t";
-        } else if (code == '\r') {
-            result += "\\r";
-        } else if (code == '\n') {
-            result += "\\n";
-        } else if (code < ' ' || code == 0x7F) {
-            result += Format("\\x%02X", code);
-        } else {
-            result += message[i];
-        }
+    size_t from = 0;
+    for (size_t pair = message.find("\r\n"); pair != std::string::npos; pair = message.find("\r\n", from)) {
+        result += ferrix::VisibleText(message.substr(from, pair - from));
+        result += ' ';
+        from = pair + 2;
     }
-    return result;
+    return result + ferrix::VisibleText(message.substr(from));
 }
 
 // Appends one line; failures lose the line and nothing else.

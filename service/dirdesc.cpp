@@ -140,10 +140,7 @@ char* PutDateTime(char* p, const TDateTimeParts& t, char dateSeparator, char tim
 // The data directory without "\" and without one trailing delimiter.
 std::string TrimmedDirPath(const std::string& dirPath)
 {
-    std::string path = ferrix::LocalPath(dirPath);
-    if (!path.empty() && path.back() == '/')
-        path.pop_back();
-    return path;
+    return ExcludeTrailingPathDelimiter(ferrix::LocalPath(dirPath));
 }
 
 // The whole file, or what was read before an error, cut back to its last whole line; false when

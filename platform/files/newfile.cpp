@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr char TemporaryPrefix[] = ".ferrix-tmp.";
+constexpr const char* TemporaryPrefix = ferrix::TemporaryNamePrefix;
 constexpr int TemporaryNameAttempts = 8;
 
 std::string DirectoryOf(const std::string& path)
@@ -152,7 +152,7 @@ void ferrix::RemoveNewFileLeftovers(const std::string& dir)
     if (d == nullptr)
         return;
     const std::string ownHost = "." + HostName() + ".";
-    const size_t prefixLength = sizeof TemporaryPrefix - 1;
+    const size_t prefixLength = sizeof ferrix::TemporaryNamePrefix - 1;
     while (const dirent* entry = ::readdir(d)) {
         const std::string name = entry->d_name;
         if (name.compare(0, prefixLength, TemporaryPrefix) != 0)

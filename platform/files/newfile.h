@@ -13,6 +13,9 @@
 
 namespace ferrix {
 
+// How every temporary name begins.
+inline constexpr char TemporaryNamePrefix[] = ".ferrix-tmp.";
+
 class TNewFile {
 public:
     // Opens the file with mode (less the umask); Valid() is false, with errno set, on failure.

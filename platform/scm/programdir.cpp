@@ -14,6 +14,7 @@
 
 #include "base/sysutils.h"
 #include "platform/files/filedescriptor.h"
+#include "platform/files/newfile.h"
 #include "platform/scm/managerbus.h"
 
 namespace ferrix {
@@ -27,10 +28,6 @@ struct TServiceFile {
     mode_t Mode;
 };
 constexpr TServiceFile ServiceFiles[] = {{"ferrix.log", 0644}, {"ferrix.ini", 0600}};
-// How the names of the service's temporary files begin (a new file's temporary name of
-// platform/files/newfile.h).
-constexpr char TemporaryFilePrefix[] = ".ferrix-tmp.";
-
 // An access list, freed at the end of a scope.
 struct TAcl {
     acl_t Acl;
@@ -272,7 +269,7 @@ void GiveServiceFile(const TFileDescriptor& dirFd, const std::string& dir, const
 // regular file (no link, no folder) of such a name.
 bool IsServiceEntry(int dirFd, const std::string& name, const std::string& programName)
 {
-    bool serviceName = name == programName || name.rfind(TemporaryFilePrefix, 0) == 0;
+    bool serviceName = name == programName || name.rfind(ferrix::TemporaryNamePrefix, 0) == 0;
     for (const TServiceFile& file : ServiceFiles)
         serviceName = serviceName || name == file.Name;
     struct stat st {};

@@ -549,9 +549,10 @@ TEST(IdFtpHostileServer, DataConnectionsReachOnlyTheServer)
         PointAtFake(client, fake, passive);
         client.Connect();
         client.Put(local / "a.txt", "a.txt");
-        EXPECT_EQ(fake.Stored(), "shop data") << passive;
-        EXPECT_FALSE(fake.DecoyReached());
-        EXPECT_EQ(fake.IntruderReceived(), passive ? "(open)" : "") << passive;
+        const FakeFtpOutcome seen = fake.Outcome();
+        EXPECT_EQ(seen.Stored, "shop data") << passive;
+        EXPECT_FALSE(seen.DecoyReached);
+        EXPECT_EQ(seen.IntruderReceived, passive ? "(open)" : "") << passive;
     }
 }
 
@@ -590,7 +591,7 @@ TEST(IdFtpHostileServer, ByteFFInNamesIsDoubledOnTheWire)
     client.ChangeDir("/d\xFF");
     client.Put(local / "a.txt", "n\xFFm");
     client.Delete("n\xFFm");
-    const std::vector<std::string> commands = fake.Commands();
+    const std::vector<std::string> commands = fake.Outcome().Commands;
     for (const char* line : {"MKD /d\xFF\xFF", "CWD /d\xFF\xFF", "STOR n\xFF\xFFm", "DELE n\xFF\xFFm"})
         EXPECT_EQ(CountOf(commands, line), 1u) << line;
 }

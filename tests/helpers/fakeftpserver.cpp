@@ -50,28 +50,10 @@ FakeFtpServer::FakeFtpServer(FakeFtpSettings settings)
 {
 }
 
-std::vector<std::string> FakeFtpServer::Commands() const
+FakeFtpOutcome FakeFtpServer::Outcome() const
 {
     std::lock_guard<std::mutex> guard(Lock);
-    return Received;
-}
-
-std::string FakeFtpServer::Stored() const
-{
-    std::lock_guard<std::mutex> guard(Lock);
-    return LastStored;
-}
-
-bool FakeFtpServer::DecoyReached() const
-{
-    std::lock_guard<std::mutex> guard(Lock);
-    return Decoyed;
-}
-
-std::string FakeFtpServer::IntruderReceived() const
-{
-    std::lock_guard<std::mutex> guard(Lock);
-    return IntruderGot;
+    return Seen;
 }
 
 void FakeFtpServer::Serve(StreamSocket client)
@@ -82,7 +64,7 @@ void FakeFtpServer::Serve(StreamSocket client)
     while (reader.ReadLine(line)) {
         {
             std::lock_guard<std::mutex> guard(Lock);
-            Received.push_back(line);
+            Seen.Commands.push_back(line);
         }
         const std::size_t blank = line.find(' ');
         std::string verb = line.substr(0, blank);
@@ -180,13 +162,13 @@ void FakeFtpServer::Store(StreamSocket& client)
         } catch (const Poco::Exception&) {  // reset: closed all the same
         }
         std::lock_guard<std::mutex> guard(Lock);
-        IntruderGot = got;
+        Seen.IntruderReceived = got;
     }
     const std::string stored = ReadToEnd(data);
     {
         std::lock_guard<std::mutex> guard(Lock);
-        LastStored = stored;
-        Decoyed = Decoy.impl()->initialized() && Decoy.poll(Poco::Timespan(0), Socket::SELECT_READ);
+        Seen.Stored = stored;
+        Seen.DecoyReached = Decoy.impl()->initialized() && Decoy.poll(Poco::Timespan(0), Socket::SELECT_READ);
     }
     SendRaw(client, "226 stored\r\n");
 }

@@ -27,19 +27,21 @@ struct FakeFtpSettings {
     std::string IntruderHost;
 };
 
+// What the fake saw of its client.
+struct FakeFtpOutcome {
+    std::vector<std::string> Commands;  // the command lines, as sent (without CR LF)
+    std::string Stored;                 // the bytes of the last stored file
+    bool DecoyReached = false;          // a connection reached the decoy of PasvHost
+    // What the intruder's connection received before it was closed; "(open)" while it was not.
+    std::string IntruderReceived = "(open)";
+};
+
 class FakeFtpServer {
 public:
     explicit FakeFtpServer(FakeFtpSettings settings = {});
 
     int Port() const { return Service.Port(); }
-    // The command lines received, as sent (without CR LF).
-    std::vector<std::string> Commands() const;
-    // The bytes of the last stored file.
-    std::string Stored() const;
-    // True when a connection reached the decoy of PasvHost.
-    bool DecoyReached() const;
-    // What the intruder's connection received before it was closed; "(open)" while it was not.
-    std::string IntruderReceived() const;
+    FakeFtpOutcome Outcome() const;
 
 private:
     void Serve(Poco::Net::StreamSocket client);
@@ -51,10 +53,7 @@ private:
 
     const FakeFtpSettings Settings;
     mutable std::mutex Lock;
-    std::vector<std::string> Received;
-    std::string LastStored;
-    bool Decoyed = false;
-    std::string IntruderGot = "(open)";
+    FakeFtpOutcome Seen;
     // The dialogue's data side; one session at a time.
     Poco::Net::ServerSocket DataListener;
     Poco::Net::ServerSocket Decoy;

@@ -55,15 +55,15 @@ std::vector<std::string> FilesUnder(const std::string& root);
 
 // Settings of one test run, written as ferrix.ini; keys left empty are left out.
 struct Ferrix2Settings {
-    std::string TrackDirectory;
+    std::string TrackDirectory{};
     std::string Transport = "COPY";
-    std::string Destination0;
-    std::string Destination1;
+    std::string Destination0{};
+    std::string Destination1{};
     std::string DestinationDirectory = "central";
     int Port = 0;  // 0: the default
     bool PassiveMode = false;
-    std::string Username;
-    std::string Password;
+    std::string Username{};
+    std::string Password{};
     int TimeBetweenActions = 2;
     bool LogDetailed = true;
 };

@@ -67,10 +67,7 @@ TEST(Ferrix2Planted, LinksAreNeitherSentNorWrittenThrough)
     ASSERT_EQ(symlink((outside + "/victim-top").c_str(), (shop + "/tr2list0.dst").c_str()), 0);
 
     const std::string destination = run.Path("dest0");
-    Ferrix2Settings settings;
-    settings.TrackDirectory = shop;
-    settings.Destination0 = destination;
-    run.WriteIni(Ferrix2Ini(settings));
+    run.WriteIni(Ferrix2Ini({.TrackDirectory = shop, .Destination0 = destination}));
     run.Start();
     ASSERT_TRUE(run.WaitForLog("processed 8 files OK, 0 files bad, elapsed ")) << run.Log();
     EXPECT_EQ(run.Stop(), 0);
@@ -111,10 +108,7 @@ TEST(Ferrix2Planted, LinksInPlaceOfDataDirectoriesCountAsMissing)
     }
 
     const std::string destination = run.Path("dest0");
-    Ferrix2Settings settings;
-    settings.TrackDirectory = shop;
-    settings.Destination0 = destination;
-    run.WriteIni(Ferrix2Ini(settings));
+    run.WriteIni(Ferrix2Ini({.TrackDirectory = shop, .Destination0 = destination}));
     run.Start();
     ASSERT_TRUE(run.WaitForLog("processed 5 files OK, 0 files bad, elapsed ")) << run.Log();
     EXPECT_EQ(run.Stop(), 0);

@@ -106,10 +106,7 @@ TEST(Ferrix2Copy, OneDestinationGetsEachFileInItsPlaceAndLaterOnlyWhatChanged)
     const std::string shop = run.Path("data/Shop12");
     MakeDemoShop(shop);
     const std::string destination = run.Path("dest0");
-    Ferrix2Settings settings;
-    settings.TrackDirectory = shop;
-    settings.Destination0 = destination;
-    run.WriteIni(Ferrix2Ini(settings));
+    run.WriteIni(Ferrix2Ini({.TrackDirectory = shop, .Destination0 = destination}));
     run.Start();
 
     ASSERT_TRUE(run.WaitForLog("processed 8 files OK, 0 files bad, elapsed ")) << run.Log();
