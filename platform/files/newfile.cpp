@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr const char* TemporaryPrefix = ferrix::TemporaryNamePrefix;
 constexpr int TemporaryNameAttempts = 8;
 
 std::string DirectoryOf(const std::string& path)
@@ -40,8 +39,8 @@ std::string TemporaryNameBeside(const std::string& target)
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     const std::string dir = DirectoryOf(target);
-    return (dir == "/" ? "" : dir) + "/" + TemporaryPrefix + std::to_string(::getpid()) + "." + HostName() + "." +
-           std::to_string(now.tv_sec * 1000000000LL + now.tv_nsec) + "-" + std::to_string(serial++);
+    return (dir == "/" ? "" : dir) + "/" + ferrix::TemporaryNamePrefix + std::to_string(::getpid()) + "." +
+           HostName() + "." + std::to_string(now.tv_sec * 1000000000LL + now.tv_nsec) + "-" + std::to_string(serial++);
 }
 
 // An unnamed file in the target's directory; where the file system has none, a named one beside
@@ -155,7 +154,7 @@ void ferrix::RemoveNewFileLeftovers(const std::string& dir)
     const size_t prefixLength = sizeof ferrix::TemporaryNamePrefix - 1;
     while (const dirent* entry = ::readdir(d)) {
         const std::string name = entry->d_name;
-        if (name.compare(0, prefixLength, TemporaryPrefix) != 0)
+        if (name.compare(0, prefixLength, ferrix::TemporaryNamePrefix) != 0)
             continue;
         char* end = nullptr;
         const long pid = std::strtol(name.c_str() + prefixLength, &end, 10);
