@@ -232,6 +232,12 @@ std::string AnsiLowerCase(const std::string& s)
             in = std::mbstate_t{};
             continue;
         }
+        if (wc >= 0 && wc < 0x80) {
+            // ASCII letters lower as ASCII in every locale: the Turkish I must not become a dotless i.
+            r += static_cast<char>(LowerAscii(static_cast<char>(wc)));
+            i += n;
+            continue;
+        }
         char out[MB_LEN_MAX];
         std::mbstate_t state{};
         const size_t m = std::wcrtomb(out, static_cast<wchar_t>(std::towlower(static_cast<wint_t>(wc))), &state);

@@ -87,8 +87,8 @@ std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // The case helpers change only the letters a to z, whatever the locale.
 std::string UpperCase(const std::string& s);
 std::string LowerCase(const std::string& s);
-// Lower case by the process's locale (LC_CTYPE), one character at a time; bytes that are no
-// character of the locale's encoding stay as they are.
+// Lower case by the process's locale (LC_CTYPE), one character at a time; ASCII letters as ASCII
+// in every locale; bytes that are no character of the locale's encoding stay as they are.
 std::string AnsiLowerCase(const std::string& s);
 bool SameText(const std::string& a, const std::string& b);
 int CompareText(const std::string& a, const std::string& b);

@@ -16,3 +16,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
 fi
+# The Turkish locale, whose dotless i shows that ASCII letters are lowered as ASCII.
+if ! locale -a | grep -qix 'tr_TR.utf8'; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO localedef -i tr_TR -f UTF-8 tr_TR.UTF-8
+fi

@@ -200,6 +200,10 @@ void ReadStatusText(TDirectoryItems& items, std::string_view text, int baseBias)
         const std::string_view rawLine = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
 
+        // A line led by a blank or a control character stands for a name no line can give back:
+        // trimmed, it would mark the file named without them.
+        if (rawLine.empty() || static_cast<unsigned char>(rawLine.front()) <= ' ')
+            continue;
         const std::string_view trimmed = TrimView(rawLine);
         if (trimmed.empty() || trimmed.front() == '#')
             continue;

@@ -46,8 +46,9 @@ private:
 };
 
 // Whether a status line can hold the name without forging fields or lines: no TAB, CR or LF in it.
-// A name beginning with "#", a blank or a control character is held but does not read back as
-// itself (the reader trims the line and skips comments): that file is sent in every pass.
+// A name beginning with "#", a blank or a control character is held but does not read back (the
+// reader skips comments and lines led by a blank or control character): that file is sent in
+// every pass.
 bool StatusLineHolds(std::string_view name);
 
 // Applies the text of a status file to sorted items: each line naming a listed file sets its
