@@ -1,6 +1,7 @@
 #include "foundation/idftp.h"
 
 #include <Poco/Base64Encoder.h>
+#include <Poco/Net/DNS.h>
 #include <Poco/Net/DialogSocket.h>
 #include <Poco/Net/FTPClientSession.h>
 #include <Poco/Net/NetException.h>
@@ -33,6 +34,9 @@ constexpr std::size_t MaxHttpHead = 16384;
 constexpr std::size_t MaxReply = 64 * 1024;
 // The longest a socket call blocks before the wait's limits are looked at again.
 const Timespan Slice(0, 100000);
+// QUIT and ABOR wait at most this long for their reply, also once cancelled: a stop sends both
+// (ABOR only while a transfer runs) and must end within a few seconds on a frozen server.
+constexpr int ShortWaitMs = 1000;
 
 // Multi-line replies come joined by line feeds; messages are one line.
 std::string OneLine(const std::string& text)
@@ -69,28 +73,42 @@ bool WouldBlock(const Poco::Exception& e)
 
 // One wait on the server, from its start: it ends with the client's read time-out, or when the
 // client is cancelled. Cancelled is asked after a slice that brought nothing, and otherwise at most
-// once a slice, so that a server that trickles cannot hold the wait either.
+// once a slice, so that a server that trickles cannot hold the wait either. A short wait (QUIT,
+// ABOR) is not cancelled and ends after ShortWaitMs, or the read time-out when that is shorter.
 class TWaitLimit {
 public:
-    explicit TWaitLimit(const TIdFTP& owner, Poco::Timestamp start = {}) : Owner(owner), Start(start), Asked(start) {}
+    explicit TWaitLimit(const TIdFTP& owner, Poco::Timestamp start = {}, bool shortWait = false)
+        : Owner(owner), Start(start), Asked(start), ShortWait(shortWait)
+    {
+    }
     void Restart() { Start.update(); }
     // Raises "cancelled" or the time-out; blocked: the call before waited a whole slice in vain.
     void Check(bool blocked)
     {
         const Poco::Timestamp now;
-        if (Owner.Cancelled && (blocked || now - Asked >= Slice.totalMicroseconds())) {
+        if (!ShortWait && Owner.Cancelled && (blocked || now - Asked >= Slice.totalMicroseconds())) {
             Asked = now;
             if (Owner.Cancelled())
                 throw EIdFTPError("cancelled");
         }
-        if (Owner.ReadTimeout > 0 && now - Start >= static_cast<Poco::Timestamp::TimeDiff>(Owner.ReadTimeout) * 1000)
+        const int timeout = LimitMs();
+        if (timeout > 0 && now - Start >= static_cast<Poco::Timestamp::TimeDiff>(timeout) * 1000)
             throw Poco::TimeoutException();
     }
 
 private:
+    // 0: no limit.
+    int LimitMs() const
+    {
+        if (!ShortWait)
+            return Owner.ReadTimeout;
+        return Owner.ReadTimeout > 0 ? std::min(Owner.ReadTimeout, ShortWaitMs) : ShortWaitMs;
+    }
+
     const TIdFTP& Owner;
     Poco::Timestamp Start;
     Poco::Timestamp Asked;
+    const bool ShortWait;
 };
 
 // A connection that carries replies (the control connection, an HTTP tunnel): its calls block for a
@@ -109,9 +127,13 @@ public:
         ReplyBytes = 0;
     }
 
+    // The next send and the reply to it have a short wait (QUIT, ABOR); any later send has the
+    // ordinary one again.
+    void ShortWaitForNext() { ShortNext = true; }
+
     int receiveBytes(void* buffer, int length, int flags) override
     {
-        TWaitLimit limit(Owner, ReplyStart);
+        TWaitLimit limit(Owner, ReplyStart, ShortWait);
         for (bool blocked = false;; blocked = true) {
             limit.Check(blocked);
             try {
@@ -129,9 +151,11 @@ public:
     int sendBytes(const void* buffer, int length, int flags) override
     {
         StartReply();
+        ShortWait = ShortNext;
+        ShortNext = false;
         const char* data = static_cast<const char*>(buffer);
         int sent = 0;
-        TWaitLimit limit(Owner);
+        TWaitLimit limit(Owner, {}, ShortWait);
         while (sent < length) {
             int n = 0;
             try {
@@ -161,6 +185,8 @@ private:
     const TIdFTP& Owner;
     Poco::Timestamp ReplyStart;
     std::size_t ReplyBytes = 0;
+    bool ShortWait = false;
+    bool ShortNext = false;
 };
 
 // Connects without blocking for longer than a slice at a time.
@@ -258,6 +284,15 @@ std::string ReadHttpHead(StreamSocket& socket)
     }
 }
 
+// The addresses of a host: the host itself when it is one, else what the name resolves to.
+std::vector<Poco::Net::IPAddress> AddressesOf(const std::string& host)
+{
+    Poco::Net::IPAddress address;
+    if (Poco::Net::IPAddress::tryParse(host, address))
+        return {address};
+    return Poco::Net::DNS::hostByName(host).addresses();
+}
+
 // A connection to host:port through the HTTP proxy's CONNECT tunnel.
 StreamSocket OpenHttpTunnel(const TIdFTP& owner, const THttpProxy& proxy, const std::string& host, int port)
 {
@@ -281,8 +316,8 @@ StreamSocket OpenHttpTunnel(const TIdFTP& owner, const THttpProxy& proxy, const 
 }  // namespace
 
 // One control connection with Poco; keeps the data connection of a running upload so that the
-// file can be written straight to its socket. Data connections go to the server the control
-// connection reaches, or through the HTTP tunnel when there is one.
+// file can be written straight to its socket. Data connections go to, and come only from, the
+// server: the peer of the control connection, or through the HTTP tunnel the configured host.
 class TIdFTP::TSession : public FTPClientSession {
 public:
     TSession(const TIdFTP& owner, const StreamSocket& control, std::optional<THttpProxy> tunnel,
@@ -295,12 +330,17 @@ public:
 
     int ReceiveReply(std::string& reply) { return _pControlSocket->receiveStatusMessage(reply); }
 
-    // The wait for the next reply starts now, not at the command before.
-    void StartReply()
+    // Every command of ours goes here, its argument Telnet-escaped. shortWait: QUIT and ABOR, whose
+    // send and reply have a short wait of their own that Cancelled does not cut.
+    int SendCommand(const std::string& command, const std::string& arg, std::string& reply, bool shortWait = false)
     {
-        if (auto* impl = dynamic_cast<TReplySocketImpl*>(_pControlSocket->impl()))
-            impl->StartReply();
+        if (shortWait)
+            ReplySocket().ShortWaitForNext();
+        return arg.empty() ? sendCommand(command, reply) : sendCommand(command, TelnetEscaped(arg), reply);
     }
+
+    // The wait for the next reply starts now, not at the command before.
+    void StartReply() { ReplySocket().StartReply(); }
 
     // A server speaks unasked only to say goodbye (421) or by closing the connection.
     bool ServerHasClosed() const
@@ -367,10 +407,10 @@ private:
     // Only the server may connect: anyone else is turned away and the wait goes on.
     StreamSocket ActiveDataConnection(const std::string& command, const std::string& arg)
     {
+        const std::vector<Poco::Net::IPAddress>& server = ServerAddresses();
         Poco::Net::ServerSocket listener(SocketAddress(_pControlSocket->address().host(), 0));
         sendPortCommand(listener.address());
         SendTransferCommand(command, arg);
-        const Poco::Net::IPAddress server = _pControlSocket->peerAddress().host();
         TWaitLimit limit(Owner);
         for (;;) {
             if (!listener.poll(Slice, Poco::Net::Socket::SELECT_READ)) {
@@ -380,25 +420,22 @@ private:
             limit.Check(false);
             SocketAddress from;
             StreamSocket data = listener.acceptConnection(from);
-            if (from.host() == server)
+            if (std::find(server.begin(), server.end(), from.host()) != server.end())
                 return data;
             data.close();
         }
     }
 
+    // The reply's port on the configured server host: a PASV reply that names another host is not
+    // followed.
     StreamSocket TunnelledDataConnection(const std::string& command, const std::string& arg)
     {
-        // EPSV names a port on the server the control connection reaches; PASV names an address.
         SocketAddress address;
-        std::string host;
-        if (UseEpsv && sendEPSV(address)) {
-            host = ServerHost;
-        } else {
+        if (!UseEpsv || !sendEPSV(address)) {
             UseEpsv = false;
             sendPASV(address);
-            host = address.host().toString();
         }
-        StreamSocket data = OpenHttpTunnel(Owner, *Tunnel, host, address.port());
+        StreamSocket data = OpenHttpTunnel(Owner, *Tunnel, ServerHost, address.port());
         SendTransferCommand(command, arg);
         return data;
     }
@@ -406,15 +443,34 @@ private:
     void SendTransferCommand(const std::string& command, const std::string& arg)
     {
         std::string reply;
-        const int status = sendCommand(command, TelnetEscaped(arg), reply);
+        const int status = SendCommand(command, arg, reply);
         if (!isPositivePreliminary(status))
             throw Poco::Net::FTPException(command + " command failed", reply, status);
+    }
+
+    // The addresses an active data connection may come from: the control connection's peer, or
+    // through the tunnel (whose peer is the proxy) the configured host's, looked up once.
+    const std::vector<Poco::Net::IPAddress>& ServerAddresses()
+    {
+        if (DataPeers.empty())
+            DataPeers = Tunnel ? AddressesOf(ServerHost)
+                               : std::vector<Poco::Net::IPAddress>{_pControlSocket->peerAddress().host()};
+        return DataPeers;
+    }
+
+    TReplySocketImpl& ReplySocket()
+    {
+        auto* impl = dynamic_cast<TReplySocketImpl*>(_pControlSocket->impl());
+        if (impl == nullptr)
+            throw EIdFTPError("no control connection");
+        return *impl;
     }
 
     const TIdFTP& Owner;
     std::optional<THttpProxy> Tunnel;
     std::string ServerHost;
     bool UseEpsv = true;
+    std::vector<Poco::Net::IPAddress> DataPeers;
     std::optional<StreamSocket> Data;
 };
 
@@ -445,7 +501,7 @@ bool TIdFTP::Connected()
 void TIdFTP::ChangeDir(const std::string& path)
 {
     try {
-        ExpectCompletion("CWD", TelnetEscaped(path));
+        ExpectCompletion("CWD", path);
     } catch (...) {
         Fail("Can't change directory to " + path);
     }
@@ -454,7 +510,7 @@ void TIdFTP::ChangeDir(const std::string& path)
 void TIdFTP::MakeDir(const std::string& path)
 {
     try {
-        ExpectCompletion("MKD", TelnetEscaped(path));
+        ExpectCompletion("MKD", path);
     } catch (...) {
         Fail("Can't create directory " + path);
     }
@@ -498,7 +554,7 @@ void TIdFTP::Put(const ferrix::TFileDescriptor& source, const std::string& sourc
 void TIdFTP::Delete(const std::string& fileName)
 {
     try {
-        ExpectCompletion("DELE", TelnetEscaped(fileName));
+        ExpectCompletion("DELE", fileName);
     } catch (...) {
         Fail("Can't delete " + fileName);
     }
@@ -508,7 +564,7 @@ void TIdFTP::Abort()
 {
     try {
         std::string reply;
-        int status = SendCommand("ABOR", "", reply);
+        int status = SendCommand("ABOR", "", reply, true);
         if (status == 426)  // the transfer was cut; the closing reply follows
             status = Session->ReceiveReply(reply);
         if (status / 100 != 2)
@@ -524,7 +580,7 @@ void TIdFTP::Quit()
         return;
     try {
         std::string reply;
-        SendCommand("QUIT", "", reply);
+        SendCommand("QUIT", "", reply, true);
     } catch (...) {
         DropConnection();
         Fail("Can't quit");
@@ -609,10 +665,9 @@ void TIdFTP::SendSiteCommand(const std::string& command)
         throw EIdFTPError(command + " " + SiteName() + " refused: " + reply, status);
 }
 
-int TIdFTP::SendCommand(const std::string& command, const std::string& arg, std::string& reply)
+int TIdFTP::SendCommand(const std::string& command, const std::string& arg, std::string& reply, bool shortWait)
 {
-    TSession& session = ActiveSession();
-    const int status = arg.empty() ? session.sendCommand(command, reply) : session.sendCommand(command, arg, reply);
+    const int status = ActiveSession().SendCommand(command, arg, reply, shortWait);
     if (status <= 0)
         throw EIdFTPError("connection closed by the server");
     return status;

@@ -56,10 +56,12 @@ public:
     TIdFTP(const TIdFTP&) = delete;
     TIdFTP& operator=(const TIdFTP&) = delete;
 
-    // Settings, read at Connect; Passive and ReadTimeout also apply to a live connection. Kind 6 of
-    // ProxySettings tunnels passive data connections; active ones come from the server directly.
-    // Otherwise data connections go only to the address the control connection reaches (passive,
-    // whatever address the reply names) or are taken only from it (active).
+    // Settings, read at Connect; Passive and ReadTimeout also apply to a live connection. Data
+    // connections go only to the server (passive: the reply's port, whatever address the reply
+    // names) and are taken only from it (active). The server is the address the control connection
+    // reaches; with kind 6 of ProxySettings, whose tunnel carries control and passive data
+    // connections, it is Host: passive ones are tunnelled to Host, active ones come from Host's
+    // addresses (looked up once per connection) straight to this side.
     std::string Host;
     int Port = 21;
     bool Passive = false;
@@ -74,6 +76,8 @@ public:
     // Asked while an operation waits on the server, at least once per 100 ms of waiting; when it
     // answers true the operation fails with "cancelled" and the connection is dropped. A reply
     // already there is taken without asking. Unset: operations wait as long as ReadTimeout lets them.
+    // QUIT and ABOR do not ask: they have a short wait of their own, 1 s at most (ReadTimeout when
+    // shorter), so that a stop still says goodbye to a healthy server and ends soon on a frozen one.
     std::function<bool()> Cancelled;
 
     // Opens the control connection and logs on (with the proxy logon of ProxySettings). Raises when
@@ -81,7 +85,8 @@ public:
     void Connect();
     // True while the control connection is open; a connection the server has closed counts as closed.
     bool Connected();
-    // Paths and names go as they are, a byte 255 doubled (the Telnet escape).
+    // Paths and names go as they are, a byte 255 doubled (the Telnet escape), as in every argument
+    // sent: user names, passwords, the proxy logons' site names.
     void ChangeDir(const std::string& path);                          // CWD
     void MakeDir(const std::string& path);                            // MKD
     void Put(const std::string& sourceFile, const std::string& destFile);  // STOR, replacing
@@ -101,7 +106,8 @@ private:
     void ProxyLogon();
     void SendLogon(const std::string& user, const std::string& password, const std::string& what);
     void SendSiteCommand(const std::string& command);
-    int SendCommand(const std::string& command, const std::string& arg, std::string& reply);
+    // The argument goes Telnet-escaped; shortWait: QUIT and ABOR (see Cancelled).
+    int SendCommand(const std::string& command, const std::string& arg, std::string& reply, bool shortWait = false);
     void ExpectCompletion(const std::string& command, const std::string& arg);
     std::size_t ReadBlock(const ferrix::TFileDescriptor& file, const std::string& fileName);
     TSession& ActiveSession();

@@ -556,6 +556,43 @@ TEST(IdFtpHostileServer, DataConnectionsReachOnlyTheServer)
     }
 }
 
+// The tunnel (a real CONNECT proxy) on 127.0.0.2, the server on 127.0.0.1. Active: the server's
+// data connection comes from its own address, not the proxy's, and is taken. Passive: a PASV reply
+// naming a decoy makes the proxy connect to the configured host with the reply's port.
+TEST(IdFtpHttpTunnel, DataConnectionsGoToAndComeFromTheConfiguredHost)
+{
+    TempDir local;
+    WriteTextFile(local / "a.txt", "shop data");
+    {
+        FtpServer server;
+        HttpConnectTunnel tunnel("", "", "127.0.0.2");
+        TIdFTP client;
+        PointAt(client, server);
+        client.ReadTimeout = 3000;
+        client.ProxySettings = {fpcmHttpProxyWithFtp, "127.0.0.2", tunnel.Port(), "", ""};
+        client.Connect();
+        EXPECT_NO_THROW(client.Put(local / "a.txt", "a.txt"));
+        EXPECT_EQ(ReadTextFile(server.LocalPath("/a.txt")), "shop data");
+        EXPECT_TRUE(HasPrefix(server.Commands(), "EPRT") || HasPrefix(server.Commands(), "PORT"));
+    }
+    {
+        FakeFtpServer fake({FakeWelcome::Normal, "127.0.0.3", ""});
+        HttpConnectTunnel tunnel("", "", "127.0.0.2");
+        TIdFTP client;
+        PointAtFake(client, fake, true);
+        client.ReadTimeout = 3000;
+        client.ProxySettings = {fpcmHttpProxyWithFtp, "127.0.0.2", tunnel.Port(), "", ""};
+        client.Connect();
+        EXPECT_NO_THROW(client.Put(local / "a.txt", "a.txt"));
+        const FakeFtpOutcome seen = fake.Outcome();
+        EXPECT_EQ(seen.Stored, "shop data");
+        EXPECT_FALSE(seen.DecoyReached);
+        const std::vector<std::string> requests = tunnel.Requests();
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_EQ(requests[1].rfind("CONNECT 127.0.0.1:", 0), 0u) << requests[1];
+    }
+}
+
 TEST(IdFtpHostileServer, WelcomeThatNeverEndsFailsTheConnect)
 {
     {
@@ -579,6 +616,7 @@ TEST(IdFtpHostileServer, WelcomeThatNeverEndsFailsTheConnect)
     }
 }
 
+// Every argument, the logons' too: the fake stands as the proxy of a USER user@host logon.
 TEST(IdFtpHostileServer, ByteFFInNamesIsDoubledOnTheWire)
 {
     FakeFtpServer fake;
@@ -586,12 +624,56 @@ TEST(IdFtpHostileServer, ByteFFInNamesIsDoubledOnTheWire)
     WriteTextFile(local / "a.txt", "a");
     TIdFTP client;
     PointAtFake(client, fake, true);
+    client.Username = "u\xFF";
+    client.Password = "p\xFF";
+    client.ProxySettings = {fpcmUserSite, "127.0.0.1", fake.Port(), "pu\xFF", "pp\xFF"};
     client.Connect();
     client.MakeDir("/d\xFF");
     client.ChangeDir("/d\xFF");
     client.Put(local / "a.txt", "n\xFFm");
     client.Delete("n\xFFm");
     const std::vector<std::string> commands = fake.Outcome().Commands;
-    for (const char* line : {"MKD /d\xFF\xFF", "CWD /d\xFF\xFF", "STOR n\xFF\xFFm", "DELE n\xFF\xFFm"})
+    const std::string site = "127.0.0.1:" + std::to_string(fake.Port());
+    for (const std::string& line : std::vector<std::string>{"USER pu\xFF\xFF", "PASS pp\xFF\xFF", "USER u\xFF\xFF@" + site, "PASS p\xFF\xFF",
+                                   "MKD /d\xFF\xFF", "CWD /d\xFF\xFF", "STOR n\xFF\xFFm", "DELE n\xFF\xFFm"})
         EXPECT_EQ(CountOf(commands, line), 1u) << line;
+}
+
+// QUIT and ABOR have a short wait of their own that a cancel does not cut: a server that answers
+// them late is still heard, a silent one holds them about a second (the read time-out if shorter).
+TEST(IdFtpHostileServer, QuitAndAbortWaitBrieflyAlsoWhenCancelled)
+{
+    {
+        FakeFtpSettings late;
+        late.ClosingReplyMs = 400;
+        FakeFtpServer fake(late);
+        TIdFTP client;
+        PointAtFake(client, fake, true);
+        client.Connect();
+        client.Cancelled = [] { return true; };
+        try {
+            client.Abort();
+            client.Quit();
+        } catch (const EIdFTPError& e) {
+            ADD_FAILURE() << e.Message();
+        }
+        EXPECT_EQ(fake.Outcome().Commands.back(), "QUIT");
+    }
+    FakeFtpSettings silent;
+    silent.ClosingReplyMs = -1;
+    for (const int readTimeout : {5000, 300}) {
+        FakeFtpServer fake(silent);
+        TIdFTP client;
+        PointAtFake(client, fake, true);
+        client.Connect();
+        client.ReadTimeout = readTimeout;
+        client.Cancelled = [] { return true; };
+        const double expected = std::min(readTimeout, 1000) / 1000.0;
+        const auto start = std::chrono::steady_clock::now();
+        const EIdFTPError e = FtpErrorOf([&] { client.Quit(); }, "QUIT to a silent server succeeded");
+        EXPECT_EQ(e.Message(), "Can't quit: Timeout");
+        EXPECT_GE(SecondsSince(start), expected - 0.05) << readTimeout;
+        EXPECT_LT(SecondsSince(start), expected + 1.0) << readTimeout;
+        EXPECT_FALSE(client.Connected());
+    }
 }

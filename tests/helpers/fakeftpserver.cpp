@@ -114,10 +114,20 @@ void FakeFtpServer::Answer(StreamSocket& client, const std::string& verb, const 
     } else if (verb == "STOR") {
         Store(client);
     } else if (verb == "QUIT") {
-        SendRaw(client, "221 bye\r\n");
+        AnswerClosing(client, "221 bye\r\n");
+    } else if (verb == "ABOR") {
+        AnswerClosing(client, "226 nothing to abort\r\n");
     } else {
         SendRaw(client, "502 not here\r\n");
     }
+}
+
+void FakeFtpServer::AnswerClosing(StreamSocket& client, const std::string& reply)
+{
+    if (Settings.ClosingReplyMs < 0)
+        return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(Settings.ClosingReplyMs));  // the pace of this server
+    SendRaw(client, reply);
 }
 
 void FakeFtpServer::OpenPassive(StreamSocket& client)

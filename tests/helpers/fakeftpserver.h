@@ -1,6 +1,6 @@
 // A scripted hostile FTP server on loopback, for what no real server does on request: a welcome that
 // never ends or never comes, a passive reply that names another host, a data connection from an
-// intruder before its own. Otherwise it answers the logon and what a store needs (EPSV and EPRT are
+// intruder before its own, a late or no answer to QUIT and ABOR. Otherwise it answers the logon and what a store needs (EPSV and EPRT are
 // refused, so clients fall back to PASV and PORT) and records every command line byte for byte.
 #pragma once
 
@@ -25,6 +25,8 @@ struct FakeFtpSettings {
     // Active: on PORT, a connection to the client's data port from this loopback address comes
     // first; what it receives is kept. Empty: none.
     std::string IntruderHost;
+    // QUIT and ABOR are answered after this many milliseconds; -1: never (the connection stays open).
+    int ClosingReplyMs = 0;
 };
 
 // What the fake saw of its client.
@@ -47,6 +49,7 @@ private:
     void Serve(Poco::Net::StreamSocket client);
     void Welcome(Poco::Net::StreamSocket& client);
     void Answer(Poco::Net::StreamSocket& client, const std::string& verb, const std::string& arg);
+    void AnswerClosing(Poco::Net::StreamSocket& client, const std::string& reply);
     void OpenPassive(Poco::Net::StreamSocket& client);
     void Store(Poco::Net::StreamSocket& client);
     void Intrude(const std::string& dataHost, int dataPort);

@@ -19,9 +19,9 @@ std::string Base64(const std::string& text)
 
 }  // namespace
 
-HttpConnectTunnel::HttpConnectTunnel(std::string user, std::string password)
+HttpConnectTunnel::HttpConnectTunnel(std::string user, std::string password, const std::string& host)
     : ExpectedCredentials(user.empty() ? "" : Base64(user + ":" + password)),
-      Service([this](StreamSocket client) { Serve(client); })
+      Service([this](StreamSocket client) { Serve(client); }, host)
 {
 }
 

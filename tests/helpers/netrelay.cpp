@@ -7,9 +7,9 @@ using Poco::Net::ServerSocket;
 using Poco::Net::SocketAddress;
 using Poco::Net::StreamSocket;
 
-LoopbackService::LoopbackService(THandler handler) : Handler(std::move(handler))
+LoopbackService::LoopbackService(THandler handler, const std::string& host) : Handler(std::move(handler))
 {
-    Listener.bind(SocketAddress("127.0.0.1", 0), true);
+    Listener.bind(SocketAddress(host, 0), true);
     Listener.listen(64);
     ListenPort = Listener.address().port();
     Acceptor = std::thread([this] { AcceptLoop(); });

@@ -10,14 +10,14 @@
 #include <thread>
 #include <vector>
 
-// Listens on a free port of 127.0.0.1 and hands each accepted connection to the handler on a
-// thread of its own. Stop (also run by the destructor) ends the accepting, shuts down every
+// Listens on a free port of a loopback address (127.0.0.1 unless given) and hands each accepted
+// connection to the handler on a thread of its own. Stop (also run by the destructor) ends the accepting, shuts down every
 // connection the handlers opened or were given, and joins their threads. An owner whose handler
 // uses its other members declares the service last, so that it stops first.
 class LoopbackService {
 public:
     using THandler = std::function<void(Poco::Net::StreamSocket client)>;
-    explicit LoopbackService(THandler handler);
+    explicit LoopbackService(THandler handler, const std::string& host = "127.0.0.1");
     ~LoopbackService();
     LoopbackService(const LoopbackService&) = delete;
     LoopbackService& operator=(const LoopbackService&) = delete;
