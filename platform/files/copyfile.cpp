@@ -131,7 +131,10 @@ bool CopyContent(int in, int out, const struct stat& st)
     return true;
 }
 
-// Copies the open regular file in, whose status is st, to target.
+// Copies the open regular file in, whose status is st, to target. The copy takes the source's
+// permission bits less the umask, as cp does, so that it grants no one more than the source. Only
+// the owner's write bit is always set: the owner may set it anyway, and without it the next copy
+// would refuse the file as read-only.
 bool CopyOpenFile(int in, const struct stat& st, const std::string& target, bool failIfExists)
 {
     if (!S_ISREG(st.st_mode)) {
@@ -141,7 +144,7 @@ bool CopyOpenFile(int in, const struct stat& st, const std::string& target, bool
     bool exists = false;
     if (!MayReplace(target, failIfExists, exists))
         return false;
-    ferrix::TNewFile out(target, 0666);
+    ferrix::TNewFile out(target, (st.st_mode & 0777) | S_IWUSR);
     if (!out.Valid() || !CopyContent(in, out.Get(), st))
         return false;
     // A new target is named at once; one that appeared meanwhile is replaced like any other.

@@ -10,7 +10,8 @@
 #include "platform/files/filedescriptor.h"
 
 // Copies source to target with the source's access and modification times, replacing an existing
-// target unless failIfExists (then EEXIST). An existing target without the owner write bit is a
+// target unless failIfExists (then EEXIST). A new target takes the source's permission bits less
+// the umask, with the owner's write bit. An existing target without the owner write bit is a
 // read-only file and is refused with EACCES, also for root. A source that is not a regular file
 // (a symbolic link among them) is refused; a target that is a symbolic link is replaced, never
 // written through. Sets errno on failure.
