@@ -6,6 +6,7 @@
 #include <exception>
 #include <limits>
 #include <thread>
+#include <utility>
 
 #include "foundation/rasserv.h"
 #include "foundation/trcnst.h"
@@ -54,6 +55,23 @@ std::string HoldingDirectoryName(const std::string& path)
     while (!dir.empty() && dir.back() == LocalDelimiter)
         dir.pop_back();
     return ExtractFileName(dir);
+}
+
+// The components of a local relative path, empty ones left out.
+std::vector<std::string> PathComponents(const std::string& path)
+{
+    std::vector<std::string> components;
+    const std::string local = ferrix::LocalPath(path);
+    size_t start = 0;
+    while (start <= local.size()) {
+        size_t end = local.find(LocalDelimiter, start);
+        if (end == std::string::npos)
+            end = local.size();
+        if (end > start)
+            components.push_back(local.substr(start, end - start));
+        start = end + 1;
+    }
+    return components;
 }
 
 // Whether FTP may send a file of this name: no "\" (many servers read it as a path delimiter)
@@ -135,6 +153,7 @@ bool TTransportSvc2::StartService()
 
 void TTransportSvc2::StopService()
 {
+    CloseLocalDirectories();
     if (TrConfig().Transport == TRANSPORT_FTP) {
         try {
             Disconnect();
@@ -205,6 +224,7 @@ void TTransportSvc2::RenameCorToScb(const std::string& directory)
 void TTransportSvc2::BeforeDestination()
 {
     CurrentRemoteDir.clear();
+    CloseLocalDirectories();
     const TTransportConfig& config = TrConfig();
     if (config.Transport != TRANSPORT_FTP)
         return;
@@ -235,6 +255,7 @@ void TTransportSvc2::BeforeDestination()
 
 void TTransportSvc2::AfterDestination()
 {
+    CloseLocalDirectories();
     if (TrConfig().Transport == TRANSPORT_FTP)
         Disconnect();
 }
@@ -247,6 +268,11 @@ std::string TTransportSvc2::RemoteDirectoryOf(const std::string& path)
     return destinationDirectory + PathDelimiter() + HoldingDirectoryName(path);
 }
 
+std::string TTransportSvc2::HoldingDirectoryOf(const std::string& path)
+{
+    return SameText(ExtractFileName(path), ShopInfoFile) ? std::string() : HoldingDirectoryName(path);
+}
+
 bool TTransportSvc2::TransferFile(const std::string& path, const std::string& /*entryText*/, bool& continueFlag)
 {
     // A control request that cut the last file short hands no further file over.
@@ -257,7 +283,6 @@ bool TTransportSvc2::TransferFile(const std::string& path, const std::string& /*
     const TTransportConfig& config = TrConfig();
     if (config.LogDetailed)
         ReportEvent(0, "transmitting file " + path);
-    const std::string destination = config.GetDestination(DestinationIndex);
     const std::string name = ExtractFileName(path);
     const std::string remoteDir = RemoteDirectoryOf(path);
     const bool ftp = config.Transport == TRANSPORT_FTP;
@@ -272,13 +297,13 @@ bool TTransportSvc2::TransferFile(const std::string& path, const std::string& /*
                 if (ftp)
                     ForceFtpDirectory("/" + remoteDir);
                 else
-                    PrepareLocalDirectory(ferrix::LocalPath(destination + LocalDelimiter + remoteDir));
+                    PrepareLocalDirectory(HoldingDirectoryOf(path));
                 CurrentRemoteDir = remoteDir;
             }
             if (ftp)
                 FtpPutFile(file.File, path, "/" + remoteDir, name);
             else
-                CopyLocalFile(file, ferrix::LocalPath(destination + LocalDelimiter + remoteDir), name);
+                CopyLocalFile(file, LocalRemoteDir, name);
         } catch (...) {
             TransferActive = false;
             SetLastFile(path, false, 2);
@@ -296,21 +321,66 @@ bool TTransportSvc2::TransferFile(const std::string& path, const std::string& /*
     return true;
 }
 
-void TTransportSvc2::ForceLocalDirectory(const std::string& path)
+ferrix::TFileDescriptor TTransportSvc2::ForceLocalDirectoryAt(const ferrix::TFileDescriptor& parent,
+                                                              const std::string& path, const std::string& name)
 {
-    if (!ForceDirectories(path)) {
+    ferrix::TFileDescriptor dir = ferrix::OpenOrMakeDirectoryAt(parent.Get(), name);
+    if (dir.Valid())
+        return dir;
+    const int code = errno;
+    if (code == ELOOP)
+        throw EOSError("Destination directory is a symbolic link: " + ferrix::VisibleText(path), code);
+    throw EOSError("Can't create directory: " + path + " : " + SysErrorMessage(code), code);
+}
+
+// The destination's own path is root's setting and may be a link; below it a user who may write
+// there could plant one, so each directory is opened relative to its parent.
+void TTransportSvc2::OpenLocalDestination()
+{
+    std::string path = ferrix::LocalPath(TrConfig().GetDestination(DestinationIndex));
+    ferrix::TFileDescriptor dir = ferrix::OpenDirectory(path, true);
+    if (!dir.Valid() && errno == ENOENT && ForceDirectories(path))
+        dir = ferrix::OpenDirectory(path, true);
+    if (!dir.Valid()) {
         const int code = errno;
         throw EOSError("Can't create directory: " + path + " : " + SysErrorMessage(code), code);
     }
+    for (const std::string& name : PathComponents(TrConfig().DestinationDirectory)) {
+        path += LocalDelimiter + name;
+        dir = ForceLocalDirectoryAt(dir, path, name);
+    }
+    LocalDestinationDir = std::move(dir);
 }
 
-void TTransportSvc2::PrepareLocalDirectory(const std::string& path)
+void TTransportSvc2::PrepareLocalDirectory(const std::string& holding)
 {
-    ForceLocalDirectory(path);
+    CurrentRemoteDir.clear();
+    LocalRemoteDir = ferrix::TFileDescriptor(-1);
+    if (!LocalDestinationDir.Valid())
+        OpenLocalDestination();
+    const TTransportConfig& config = TrConfig();
+    std::string path =
+        ferrix::LocalPath(config.GetDestination(DestinationIndex) + LocalDelimiter + config.DestinationDirectory);
+    if (holding.empty()) {
+        LocalRemoteDir = ferrix::DuplicateDescriptor(LocalDestinationDir);
+        if (!LocalRemoteDir.Valid())
+            RaiseOSError(errno);
+    } else {
+        path += LocalDelimiter + holding;
+        LocalRemoteDir = ForceLocalDirectoryAt(LocalDestinationDir, path, holding);
+    }
     // What a copy left when the program ended midway goes once per run: no copy of this run
     // leaves anything behind.
     if (LeftoversRemoved.insert(path).second)
-        ferrix::RemoveNewFileLeftovers(path);
+        ferrix::RemoveNewFileLeftovers(LocalRemoteDir.Get());
+}
+
+void TTransportSvc2::CloseLocalDirectories()
+{
+    if (LocalRemoteDir.Valid())
+        CurrentRemoteDir.clear();  // it named the directory closed here
+    LocalRemoteDir = ferrix::TFileDescriptor(-1);
+    LocalDestinationDir = ferrix::TFileDescriptor(-1);
 }
 
 void TTransportSvc2::ForceFtpDirectory(const std::string& path)
@@ -338,10 +408,10 @@ ferrix::TOpenedFile TTransportSvc2::OpenSourceFile(const std::string& path, bool
 
 // A copy that fails or is cut off midway leaves the previous file in place, never a torn one. A
 // read-only target is refused, as the copy with overwrite this stands for refuses it.
-void TTransportSvc2::CopyLocalFile(const ferrix::TOpenedFile& source, const std::string& directory,
+void TTransportSvc2::CopyLocalFile(const ferrix::TOpenedFile& source, const ferrix::TFileDescriptor& directory,
                                    const std::string& name)
 {
-    if (!ferrix::CopyFileFrom(source, directory + LocalDelimiter + name, false))
+    if (!ferrix::CopyFileFrom(source, directory.Get(), name, false))
         RaiseOSError(errno);
 }
 

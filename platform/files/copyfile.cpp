@@ -16,12 +16,12 @@ namespace {
 // The largest piece one copy_file_range call is asked for; the kernel caps it further.
 constexpr size_t CopyPiece = size_t{1} << 30;
 
-// Whether the target may be replaced: missing (then exists is false), or present and not
+// Whether the target of dirFd may be replaced: missing (then exists is false), or present and not
 // read-only. A symbolic link is replaced as the name it is.
-bool MayReplace(const std::string& target, bool failIfExists, bool& exists)
+bool MayReplace(int dirFd, const std::string& target, bool failIfExists, bool& exists)
 {
     struct stat st{};
-    exists = ::lstat(target.c_str(), &st) == 0;
+    exists = ::fstatat(dirFd, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exists)
         return errno == ENOENT;
     if (failIfExists) {
@@ -131,17 +131,20 @@ bool CopyContent(int in, int out, const struct stat& st)
     return true;
 }
 
-// Copies the open regular file in, whose status is st, to target.
-bool CopyOpenFile(int in, const struct stat& st, const std::string& target, bool failIfExists)
+// Copies the open regular file in, whose status is st, to target of dirFd. The copy takes the
+// source's permission bits less the umask, as cp does, so that it grants no one more than the
+// source. Only the owner's write bit is always set: the owner may set it anyway, and without it the
+// next copy would refuse the file as read-only.
+bool CopyOpenFile(int in, const struct stat& st, int dirFd, const std::string& target, bool failIfExists)
 {
     if (!S_ISREG(st.st_mode)) {
         errno = EINVAL;
         return false;
     }
     bool exists = false;
-    if (!MayReplace(target, failIfExists, exists))
+    if (!MayReplace(dirFd, target, failIfExists, exists))
         return false;
-    ferrix::TNewFile out(target, 0666);
+    ferrix::TNewFile out(dirFd, target, (st.st_mode & 0777) | S_IWUSR);
     if (!out.Valid() || !CopyContent(in, out.Get(), st))
         return false;
     // A new target is named at once; one that appeared meanwhile is replaced like any other.
@@ -163,21 +166,21 @@ bool ferrix::CopyFileFrom(const TFileDescriptor& source, const std::string& targ
         errno = EBADF;
         return false;
     }
-    return ::fstat(source.Get(), &st) == 0 && CopyOpenFile(source.Get(), st, target, failIfExists);
+    return ::fstat(source.Get(), &st) == 0 && CopyOpenFile(source.Get(), st, AT_FDCWD, target, failIfExists);
 }
 
-bool ferrix::CopyFileFrom(const TOpenedFile& source, const std::string& target, bool failIfExists)
+bool ferrix::CopyFileFrom(const TOpenedFile& source, int dirFd, const std::string& name, bool failIfExists)
 {
     if (!source.File.Valid()) {
         errno = EBADF;
         return false;
     }
-    return CopyOpenFile(source.File.Get(), source.Status, target, failIfExists);
+    return CopyOpenFile(source.File.Get(), source.Status, dirFd, name, failIfExists);
 }
 
 bool CopyFile(const std::string& source, const std::string& target, bool failIfExists)
 {
     struct stat st{};
     const ferrix::TFileDescriptor in = ferrix::OpenRegularFile(source, false, st);
-    return in.Valid() && CopyOpenFile(in.Get(), st, target, failIfExists);
+    return in.Valid() && CopyOpenFile(in.Get(), st, AT_FDCWD, target, failIfExists);
 }

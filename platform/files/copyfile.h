@@ -10,10 +10,11 @@
 #include "platform/files/filedescriptor.h"
 
 // Copies source to target with the source's access and modification times, replacing an existing
-// target unless failIfExists (then EEXIST). An existing target without the owner write bit is a
-// read-only file and is refused with EACCES, also for root. A source that is not a regular file
-// (a symbolic link among them) is refused; a target that is a symbolic link is replaced, never
-// written through. Sets errno on failure.
+// target unless failIfExists (then EEXIST). A new target takes the source's permission bits less
+// the umask, with the owner's write bit. An existing target without the owner write bit is a read-only file and is refused
+// with EACCES, also for root. A source that is not a regular file (a symbolic link among them) is
+// refused; a target that is a symbolic link is replaced, never written through. Sets errno on
+// failure.
 bool CopyFile(const std::string& source, const std::string& target, bool failIfExists);
 
 namespace ferrix {
@@ -23,6 +24,7 @@ namespace ferrix {
 // for a descriptor that is not valid, EINVAL for a source that is not a regular file; otherwise
 // fails as CopyFile.
 bool CopyFileFrom(const TFileDescriptor& source, const std::string& target, bool failIfExists);
-// CopyFileFrom with the status the source's open found, so that the file is not looked at again.
-bool CopyFileFrom(const TOpenedFile& source, const std::string& target, bool failIfExists);
+// CopyFileFrom with the status the source's open found, so that the file is not looked at again,
+// to the entry name of the open directory dirFd: a plain name is reached through no link.
+bool CopyFileFrom(const TOpenedFile& source, int dirFd, const std::string& name, bool failIfExists);
 }  // namespace ferrix

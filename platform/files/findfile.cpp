@@ -113,7 +113,22 @@ ferrix::TFileDescriptor ferrix::OpenDirectoryAt(int dirFd, const std::string& na
         errno = EINVAL;
         return TFileDescriptor(-1);
     }
-    return TFileDescriptor(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    TFileDescriptor dir(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    // With O_DIRECTORY the kernel refuses a link as no directory: tell it apart.
+    if (!dir.Valid() && errno == ENOTDIR)
+        errno = IsSymbolicLinkAt(dirFd, name) ? ELOOP : ENOTDIR;
+    return dir;
+}
+
+ferrix::TFileDescriptor ferrix::OpenOrMakeDirectoryAt(int dirFd, const std::string& name)
+{
+    TFileDescriptor dir = OpenDirectoryAt(dirFd, name);
+    if (dir.Valid() || errno != ENOENT)
+        return dir;
+    // Made by another meanwhile is as good; a link put there meanwhile is refused by the open.
+    if (::mkdirat(dirFd, name.c_str(), 0777) != 0 && errno != EEXIST)
+        return dir;
+    return OpenDirectoryAt(dirFd, name);
 }
 
 ferrix::TFileDescriptor ferrix::DuplicateDescriptor(const TFileDescriptor& file)

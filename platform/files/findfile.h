@@ -52,6 +52,9 @@ TFileDescriptor OpenDirectory(const std::string& path, bool followLinks);
 // Opens the directory name of dirFd, never through a symbolic link: a link is refused (ELOOP),
 // as is a name with a "/" in it (EINVAL), so nothing below dirFd is reached through a link.
 TFileDescriptor OpenDirectoryAt(int dirFd, const std::string& name);
+// OpenDirectoryAt, making the directory first (mode 0777 less the umask) where it is missing. A
+// link in its place is refused (ELOOP) and left as it is.
+TFileDescriptor OpenOrMakeDirectoryAt(int dirFd, const std::string& name);
 // A second descriptor of the same open file; not valid, with errno set, on failure.
 TFileDescriptor DuplicateDescriptor(const TFileDescriptor& file);
 

@@ -145,11 +145,18 @@ bool ferrix::WriteAll(int fd, const void* data, size_t size)
     return true;
 }
 
-void ferrix::RemoveNewFileLeftovers(const std::string& dir)
+void ferrix::RemoveNewFileLeftovers(int dirFd)
 {
-    DIR* d = ::opendir(dir.c_str());
-    if (d == nullptr)
+    // The listing reads a descriptor of its own, which closedir closes; dirFd stays open.
+    const int own = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
         return;
+    DIR* d = ::fdopendir(own);
+    if (d == nullptr) {
+        ::close(own);
+        return;
+    }
+    ::rewinddir(d);  // a duplicate shares the offset of an earlier listing
     const std::string ownHost = "." + HostName() + ".";
     const size_t prefixLength = sizeof ferrix::TemporaryNamePrefix - 1;
     while (const dirent* entry = ::readdir(d)) {

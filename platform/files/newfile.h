@@ -50,9 +50,10 @@ private:
 // Writes all of data, going on after interrupts and short writes.
 bool WriteAll(int fd, const void* data, size_t size);
 
-// Removes the temporary files this host's processes left in dir when they ended before the file
-// was in place (a crash between naming and renaming it): those of ended processes, and this
-// process's own. Call it while this process writes no new file into dir.
-void RemoveNewFileLeftovers(const std::string& dir);
+// Removes the temporary files this host's processes left in the open directory dirFd when they
+// ended before the file was in place (a crash between naming and renaming it): those of ended
+// processes, and this process's own. Each is removed as the name it is, never through a link.
+// Call it while this process writes no new file into the directory; an invalid dirFd does nothing.
+void RemoveNewFileLeftovers(int dirFd);
 
 }  // namespace ferrix

@@ -115,6 +115,30 @@ TEST(CopyFile, RefusesAReadOnlyTargetUntilItsWriteBitIsBack)
     EXPECT_EQ(ReadTextFile(dir / "target"), "new content");
 }
 
+// A new copy takes the source's permission bits less the umask, never the wider default of a new
+// file: a private file stays private. A read-only source gives a copy its owner may replace.
+TEST(CopyFile, TakesTheSourcesPermissionBits)
+{
+    TempDir dir;
+    fs::create_directories(dir / "to");
+    const struct {
+        const char* Name;
+        mode_t Mode;
+        mode_t Landed;
+    } files[] = {{"private", 0600, 0600}, {"shared", 0644, 0644}, {"open", 0666, 0644}, {"readonly", 0440, 0640}};
+    const mode_t umask = ::umask(022);
+    for (const auto& file : files) {
+        WriteTextFile(dir / file.Name, "data");
+        struct stat st{};
+        EXPECT_TRUE(chmod((dir / file.Name).c_str(), file.Mode) == 0 &&
+                    CopyFile(dir / file.Name, dir / ("to/" + std::string(file.Name)), false) &&
+                    stat((dir / ("to/" + std::string(file.Name))).c_str(), &st) == 0)
+            << file.Name << ": " << strerror(errno);
+        EXPECT_EQ(st.st_mode & 0777, file.Landed) << file.Name;
+    }
+    ::umask(umask);
+}
+
 // A link as source is refused; a link as target is replaced by the copy, and the file it pointed
 // at keeps its content.
 TEST(CopyFile, NeverReadsOrWritesThroughALink)

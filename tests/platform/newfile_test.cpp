@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/files/findfile.h"
 #include "platform/files/newfile.h"
 #include "testkit.h"
 
@@ -109,9 +110,9 @@ TEST(NewFile, LeftoversOfEndedProcessesOfThisHostAreRemoved)
     for (const std::string& name : {ended, own, running, otherHost, noPid, std::string("data.txt")})
         WriteTextFile(dir / name, "torn");
 
-    ferrix::RemoveNewFileLeftovers(dir.Path());
+    ferrix::RemoveNewFileLeftovers(ferrix::OpenDirectory(dir.Path(), false).Get());
     std::vector<std::string> kept = {running, otherHost, noPid, "data.txt"};
     std::sort(kept.begin(), kept.end());
     EXPECT_EQ(NamesIn(dir.Path()), kept);
-    ferrix::RemoveNewFileLeftovers(dir / "missing");
+    ferrix::RemoveNewFileLeftovers(-1);
 }

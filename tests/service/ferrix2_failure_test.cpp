@@ -146,7 +146,7 @@ TEST_P(Ferrix2Blocked, DestinationDirectoryThatCannotBeMadeLosesNothing)
     EXPECT_EQ(failures[0].substr(0, expected.size()), expected);
     EXPECT_GT(failures[0].size(), expected.size());
     if (!ftp) {
-        EXPECT_EQ(failures[0], expected + "File exists");
+        EXPECT_EQ(failures[0], expected + "Not a directory");
     }
     EXPECT_TRUE(StatusFileNames(shop + "/caisse/tr2list0.dst").empty());
     EXPECT_EQ(StatusFileNames(shop + "/filters/tr2list0.dst"), std::vector<std::string>{"f1.fif"});

@@ -1,6 +1,6 @@
-// What a local user may plant in a tracked directory the root service reads: links and file names
-// a status line cannot hold. The built ferrix2 program sends neither, never writes through a link
-// and keeps its status files whole.
+// What a local user may plant in a tracked directory the root service reads, or in a destination it
+// writes: links and file names a status line cannot hold. The built ferrix2 program sends neither,
+// never writes through a link and keeps its status files whole.
 #include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -120,6 +120,58 @@ TEST(Ferrix2Planted, LinksInPlaceOfDataDirectoriesCountAsMissing)
                                                                  "central/shopinfo.arg"}));
     EXPECT_EQ(FilesUnder(vault), (std::vector<std::string>{"Keep.COR", "c9999.txt", "keep.scb"}));
     EXPECT_EQ(ReadTextFile(vault + "/keep.scb"), "keep.scb");
+}
+
+// A local user who may write the destinations puts links to root-only directories in the place of
+// the destination directory (first destination) and of a holding directory (second): every file
+// that would go through one fails, is logged naming the link and counted; nothing lands behind
+// either, and the other destination still gets its copy.
+TEST(Ferrix2Planted, LinksBelowADestinationFailTheirFilesAndNothingLandsBehindThem)
+{
+    const TTestUser user("dst");
+    Ferrix2Run run(FERRIX2_PROGRAM);
+    const std::string shop = run.Path("data/Shop12");
+    MakeDemoShop(shop);
+    const std::string vault = run.Path("vault");
+    fs::create_directories(vault);
+    ASSERT_EQ(chmod(vault.c_str(), 0700), 0);
+    const std::string dest0 = run.Path("dest0");
+    const std::string dest1 = run.Path("dest1");
+    fs::create_directories(dest0);
+    fs::create_directories(dest1 + "/central");
+    for (const std::string& dir : {dest0, dest1, dest1 + "/central"})
+        ASSERT_EQ(chown(dir.c_str(), user.Uid(), user.Gid()), 0) << dir;
+    {
+        const ferrix::TFileDescriptor dir0 = ferrix::OpenDirectory(dest0, false);
+        const ferrix::TFileDescriptor central1 = ferrix::OpenDirectory(dest1 + "/central", false);
+        const TThreadFsIdentity asUser(user.Uid(), user.Gid());
+        ASSERT_EQ(symlinkat(vault.c_str(), dir0.Get(), "central"), 0);
+        ASSERT_EQ(symlinkat(vault.c_str(), central1.Get(), "caisse"), 0);
+    }
+
+    run.WriteIni(Ferrix2Ini({.TrackDirectory = shop, .Destination0 = dest0, .Destination1 = dest1}));
+    run.Start();
+    ASSERT_TRUE(run.WaitForLog(" files bad, elapsed ")) << run.Log();
+    EXPECT_EQ(run.Stop(), 0);
+
+    EXPECT_EQ(run.LogLines(" files bad, elapsed ")[0].rfind("processed 7 files OK, 9 files bad, elapsed ", 0), 0u)
+        << run.Log();
+    EXPECT_TRUE(FilesUnder(vault).empty());
+    EXPECT_TRUE(FilesUnder(dest0).empty());
+    std::vector<std::string> landed = DemoShopLanded();
+    landed.erase(std::find(landed.begin(), landed.end(), "central/caisse/c1208.txt"));
+    EXPECT_EQ(FilesUnder(dest1), landed);
+    EXPECT_GE(run.CountLog("Failed to copy t1208.arg to central/Shop12 : Destination directory is a symbolic link: " +
+                           dest0 + "/central"),
+              1)
+        << run.Log();
+    EXPECT_GE(run.CountLog("Failed to copy c1208.txt to central/caisse : Destination directory is a symbolic link: " +
+                           dest1 + "/central/caisse"),
+              1)
+        << run.Log();
+    EXPECT_TRUE(StatusFileNames(shop + "/tr2list0.dst").empty());
+    EXPECT_EQ(StatusFileNames(shop + "/tr2list1.dst"), (std::vector<std::string>{"shopinfo.arg", "t1208.arg"}));
+    EXPECT_TRUE(StatusFileNames(shop + "/caisse/tr2list1.dst").empty());
 }
 
 // Names with a TAB or a line break are not sent to either destination and never reach a status

@@ -18,6 +18,7 @@
 #include "ferrixrun.h"
 #include "ftpserver.h"
 #include "ftsrvkit.h"
+#include "platform/files/findfile.h"
 #include "service/trsrv2.h"
 #include "testkit.h"
 
@@ -239,13 +240,14 @@ TEST_F(TransportService, CopyLocalFileReplacesTheTargetWhole)
     SetFileTime(source, 1700000000, 250);
     WriteTextFile(target + "/name.txt", "older and longer content");
 
-    Svc.CopyLocalFile(Svc.OpenSourceFile(source, false), target, "name.txt");
+    const ferrix::TFileDescriptor targetDir = ferrix::OpenDirectory(target, false);
+    Svc.CopyLocalFile(Svc.OpenSourceFile(source, false), targetDir, "name.txt");
     EXPECT_EQ(ReadTextFile(target + "/name.txt"), "fresh content");
     EXPECT_EQ(fs::last_write_time(target + "/name.txt"), fs::last_write_time(source));
     EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator()), 1);
 
     try {
-        Svc.CopyLocalFile(Svc.OpenSourceFile(Dir / "missing.txt", false), target, "name.txt");
+        Svc.CopyLocalFile(Svc.OpenSourceFile(Dir / "missing.txt", false), targetDir, "name.txt");
         ADD_FAILURE() << "no error";
     } catch (const EOSError& e) {
         EXPECT_EQ(e.ErrorCode, ENOENT);
@@ -264,12 +266,13 @@ TEST_F(TransportService, CopyLocalFileFailingMidwayLeavesNoTornFile)
     WriteTextFile(source, std::string(256 * 1024, 'n'));
     WriteTextFile(target + "/big.txt", "previous whole file");
 
+    const ferrix::TFileDescriptor targetDir = ferrix::OpenDirectory(target, false);
     std::vector<std::string> messages;
     {
         const TFileSizeLimit limit(64 * 1024);
         for (const char* name : {"big.txt", "new.txt"}) {
             try {
-                Svc.CopyLocalFile(Svc.OpenSourceFile(source, false), target, name);
+                Svc.CopyLocalFile(Svc.OpenSourceFile(source, false), targetDir, name);
             } catch (const EOSError& e) {
                 messages.push_back(e.what());
             }
@@ -282,16 +285,22 @@ TEST_F(TransportService, CopyLocalFileFailingMidwayLeavesNoTornFile)
     EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator()), 1);
 }
 
-TEST_F(TransportService, ForceLocalDirectoryNamesThePathAndTheReason)
+// Each missing directory below the destination is made; one that cannot be is named with the reason.
+TEST_F(TransportService, PrepareLocalDirectoryNamesThePathAndTheReason)
 {
-    WriteTextFile(Dir / "central", "a file in the way");
-    EXPECT_NO_THROW(Svc.ForceLocalDirectory(Dir / "made/a/b"));
-    EXPECT_TRUE(fs::is_directory(Dir / "made/a/b"));
+    Config().SetDestination(0, Dir / "dest");
+    Config().DestinationDirectory = "made/a";
+    EXPECT_NO_THROW(Svc.PrepareLocalDirectory("b"));
+    EXPECT_TRUE(fs::is_directory(Dir / "dest/made/a/b"));
+
+    Svc.CloseLocalDirectories();
+    Config().DestinationDirectory = "central";
+    WriteTextFile(Dir / "dest/central", "a file in the way");
     try {
-        Svc.ForceLocalDirectory(Dir / "central/caisse");
+        Svc.PrepareLocalDirectory("caisse");
         ADD_FAILURE() << "no error";
     } catch (const Exception& e) {
-        EXPECT_EQ(std::string(e.what()), "Can't create directory: " + Dir / "central/caisse" + " : File exists");
+        EXPECT_EQ(std::string(e.what()), "Can't create directory: " + Dir / "dest/central" + " : Not a directory");
     }
 }
 
