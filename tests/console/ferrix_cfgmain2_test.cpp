@@ -1,6 +1,8 @@
 // The transport service's window: its names and captions, the console settings file, the command
 // line, the account rule and the Parameters command against a scripted settings pipe.
 #include "console/ferrix_cfgmain2.h"
+#include <QApplication>
+#include <QEvent>
 #include <QMessageBox>
 #include <QSpinBox>
 #include <QPushButton>
@@ -263,6 +265,28 @@ TEST_F(MainWndTest, AFailedFetchEndsTheParametersCommandWithItsMessage)
 
 namespace {
 
+// Keeps the window's status text as the first message box is shown: the box is shown before its
+// event loop runs, so no tick of the window's timer has replaced the text yet.
+class TStatusAtFirstBox : public QObject {
+public:
+    explicit TStatusAtFirstBox(TMainWnd& window) : Window(window) { qApp->installEventFilter(this); }
+    QString Text;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && !Seen && qobject_cast<QMessageBox*>(watched) != nullptr) {
+            Seen = true;
+            Text = Window.StatusText();
+        }
+        return false;
+    }
+
+private:
+    TMainWnd& Window;
+    bool Seen = false;
+};
+
 // The real ferrix2 as a unit of a real user manager, stopped by someone else while the settings
 // dialog is open: the send fails, and the console asks before it starts the service again.
 class StoppedWhileEditing : public testing::Test {
@@ -287,7 +311,7 @@ protected:
     }
     // Runs the Parameters command; the service is stopped while the dialog is open, and the
     // question to start it is answered with the button. Returns the texts of the two boxes and
-    // the status text while the error box is up (the ticks behind the boxes go on replacing it).
+    // the status text as the error box opens (the ticks behind the boxes go on replacing it).
     struct TBoxTexts {
         QString Error, Question, StatusAtError;
     };
@@ -295,6 +319,7 @@ protected:
     {
         auto texts = std::make_shared<TBoxTexts>();
         auto icon = std::make_shared<int>(0);
+        TStatusAtFirstBox statusAtError(*Console);
         AnswerNextModal([this, texts, icon, button](QWidget* modal) {
             auto* dialog = qobject_cast<TBaseSvcConfigDlg*>(modal);
             if (dialog == nullptr) {
@@ -305,7 +330,6 @@ protected:
             Svc->Systemctl("stop");
             AnswerNextModal([this, texts, icon, button](QWidget* box) {
                 texts->Error = qobject_cast<QMessageBox*>(box)->text();
-                texts->StatusAtError = Console->StatusText();
                 AnswerNextBox(&texts->Question, button, icon.get());
                 qobject_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
             });
@@ -313,6 +337,7 @@ protected:
         });
         ferrix::RunHandler([this] { Console->BtnConfigureClick(); });
         EXPECT_EQ(*icon, QMessageBox::Question);
+        texts->StatusAtError = statusAtError.Text;
         return *texts;
     }
 
