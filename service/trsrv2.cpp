@@ -263,9 +263,8 @@ void TTransportSvc2::AfterDestination()
 std::string TTransportSvc2::RemoteDirectoryOf(const std::string& path)
 {
     const std::string& destinationDirectory = TrConfig().DestinationDirectory;
-    if (SameText(ExtractFileName(path), ShopInfoFile))
-        return destinationDirectory;
-    return destinationDirectory + PathDelimiter() + HoldingDirectoryName(path);
+    const std::string holding = HoldingDirectoryOf(path);
+    return holding.empty() ? destinationDirectory : destinationDirectory + PathDelimiter() + holding;
 }
 
 std::string TTransportSvc2::HoldingDirectoryOf(const std::string& path)
